@@ -1,0 +1,134 @@
+#include "log/sink.hpp"
+
+#include <boost/date_time/c_local_time_adjustor.hpp>
+#include <boost/date_time/gregorian/gregorian.hpp>
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/filesystem.hpp>
+#include <boost/property_tree/ptree.hpp>
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <iomanip>
+#include <iostream>
+#include <thread>
+
+namespace tamro::log {
+namespace {
+
+char level_letter(int level) {
+  static const char letters[] = "?DIWE";
+  return level >= 0 && level <= 4 ? letters[level] : '?';
+}
+
+// Any stable per-thread value will do; operators only need to tell threads apart.
+unsigned thread_number() {
+  return static_cast<unsigned>(std::hash<std::thread::id>()(std::this_thread::get_id()) &
+                               0xFFFFFFFFu);
+}
+
+// "tamro.log" written on 5 October 2013 becomes "tamro.2013-10-05.log". Only a dot in the
+// file name counts, so a dotted folder name is never changed.
+std::string dated_name(const std::string& path, const boost::gregorian::date& day) {
+  const std::string date = boost::gregorian::to_iso_extended_string(day);
+  const std::size_t slash = path.find_last_of("/\\");
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+    return path + "." + date;
+  }
+  return path.substr(0, dot) + "." + date + path.substr(dot);
+}
+
+}  // namespace
+
+int threshold_for_name(std::string name) {
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (name == "off" || name == "disable" || name == "disabled") return 0;
+  if (name == "debug") return debug;
+  if (name == "info" || name == "information") return info;
+  if (name == "error") return error;
+  return warning;
+}
+
+sink::sink() : console_stream_(std::cout.rdbuf()), stream_(&buffer_) {}
+
+sink& sink::global() {
+  static sink instance;
+  return instance;
+}
+
+void sink::write(int level, const std::string& message) {
+  if (level < threshold_) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (file_.is_open() && rotate_) rotate_if_new_day();
+  const auto now = boost::posix_time::second_clock::local_time();
+  stream_ << boost::posix_time::to_simple_string(now) << ' ' << std::hex << std::uppercase
+          << std::setw(8) << std::setfill('0') << thread_number() << std::dec << " ["
+          << level_letter(level) << "] " << message << '\n';
+  stream_.flush();
+  if (file_.is_open()) file_.flush();
+}
+
+void sink::rotate_if_new_day() {
+  const auto now = boost::posix_time::second_clock::local_time();
+  if (!last_write_.is_not_a_date_time() && last_write_.date() < now.date()) {
+    const std::string rotated = dated_name(file_path_, last_write_.date());
+    file_.close();
+    boost::system::error_code error;
+    boost::filesystem::rename(file_path_, rotated, error);
+    open_file();
+    // A log line must never throw into the caller (any thread may log): keep writing to
+    // the current file and say why it was not rotated.
+    if (error) {
+      stream_ << "log rotation to " << rotated << " failed: " << error.message() << '\n';
+    }
+  }
+  last_write_ = now;
+}
+
+void sink::open_file() {
+  file_.clear();
+  file_.open(file_path_, std::ios::out | std::ios::app | std::ios::binary);
+  point_targets();
+}
+
+void sink::point_targets() {
+  buffer_.set_targets(file_.is_open() ? file_.rdbuf() : nullptr, console_target_);
+}
+
+void sink::set_console(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  console_target_ = on ? console_stream_ : nullptr;
+  point_targets();
+}
+
+void sink::configure(const boost::property_tree::ptree& section) {
+  set_console(section.get_optional<bool>("console").value_or(false));
+  if (const auto number = section.get_optional<int>("level")) {
+    threshold_ = *number;
+  } else {
+    threshold_ = threshold_for_name(section.get<std::string>("level", "warning"));
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  rotate_ = section.get_optional<bool>("rotate").value_or(false);
+  if (file_.is_open()) {
+    file_.close();
+    point_targets();
+  }
+  last_write_ = boost::posix_time::not_a_date_time;
+  if (const auto path = section.get_optional<std::string>("file")) {
+    file_path_ = *path;
+    open_file();
+    stream_.clear(file_.is_open() ? std::ios::goodbit : std::ios::failbit);
+    if (file_.is_open() && rotate_) {
+      boost::system::error_code error;
+      const std::time_t modified = boost::filesystem::last_write_time(file_path_, error);
+      if (!error) {
+        last_write_ = boost::date_time::c_local_adjustor<boost::posix_time::ptime>::utc_to_local(
+            boost::posix_time::from_time_t(modified));
+      }
+    }
+  }
+}
+
+}  // namespace tamro::log

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <boost/date_time/posix_time/posix_time_types.hpp>
+#include <boost/property_tree/ptree_fwd.hpp>
+#include <atomic>
+#include <fstream>
+#include <mutex>
+#include <ostream>
+#include <string>
+
+#include "log/streambuf.hpp"
+
+namespace tamro::log {
+
+enum level : int { debug = 1, info = 2, warning = 3, error = 4 };
+
+// Threshold for a level name of the configuration ("debug", "warn", ...): unknown names mean warning.
+int threshold_for_name(std::string name);
+
+// The process-wide log sink: formats whole lines under one mutex and writes them to the
+// console and/or a file with optional daily rotation.
+class sink {
+ public:
+  sink();
+  sink(const sink&) = delete;
+  sink& operator=(const sink&) = delete;
+
+  static sink& global();
+
+  void write(int level, const std::string& message);
+
+  int threshold() const { return threshold_; }
+  void set_threshold(int threshold) { threshold_ = threshold; }
+  void set_console(bool on);
+  void configure(const boost::property_tree::ptree& section);
+
+  // Where the console output goes; standard output unless a test redirects it.
+  void set_console_stream(std::streambuf* console) { console_stream_ = console; }
+
+ private:
+  void rotate_if_new_day();
+  void open_file();
+  void point_targets();
+
+  std::mutex mutex_;
+  std::atomic<int> threshold_{debug};
+  std::streambuf* console_stream_;
+  std::streambuf* console_target_ = nullptr;
+  streambuf buffer_;
+  std::ostream stream_;
+  std::string file_path_;
+  std::ofstream file_;
+  bool rotate_ = true;
+  boost::posix_time::ptime last_write_;
+};
+
+}  // namespace tamro::log

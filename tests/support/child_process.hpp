@@ -1,0 +1,45 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+#include <sys/types.h>
+
+namespace tamro::test {
+
+// A program started by a test. Standard output and error go to files; the process is
+// ended by its PID (SIGKILL) if the test did not wait for it.
+class child_process {
+ public:
+  // environment entries are added to (or replace) the test's own environment.
+  child_process(const std::vector<std::string>& argv, const std::string& output_file,
+                const std::map<std::string, std::string>& environment = {});
+  ~child_process();
+  child_process(const child_process&) = delete;
+  child_process& operator=(const child_process&) = delete;
+
+  pid_t pid() const { return pid_; }
+  void signal(int number) const;
+  // Exit code (or 128 + signal) once the process ended within the time, else nothing.
+  std::optional<int> wait(std::chrono::milliseconds limit);
+  bool running();
+  std::string output() const;  // standard output and error so far
+
+ private:
+  pid_t pid_ = -1;
+  std::string output_file_;
+  std::optional<int> status_;
+};
+
+// Polls a condition every 20 ms until it holds or the time is up.
+template <class Predicate>
+bool wait_until(Predicate predicate, std::chrono::milliseconds limit);
+
+// A port on 127.0.0.1 that nothing listens on at the moment (type SOCK_STREAM or SOCK_DGRAM).
+unsigned short free_port(int type);
+
+}  // namespace tamro::test
+
+#include "tests/support/wait_until.ipp"
