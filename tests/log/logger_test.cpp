@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <boost/date_time/gregorian/gregorian.hpp>
+#include <boost/filesystem.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <boost/regex.hpp>
 #include <sstream>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "log/sink.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace tamro::log {
 namespace {
@@ -72,6 +75,60 @@ TEST(LogLine, TwoThreadsWriteWholeLines) {
     ASSERT_TRUE(boost::regex_match(line, whole)) << line;
   }
   EXPECT_EQ(count, 1000);
+}
+
+}  // namespace
+}  // namespace tamro::log
+
+namespace tamro::log {
+namespace {
+
+TEST(LogFile, ConsoleAndFileGetTheSameLines) {
+  test::temp_dir dir;
+  console_sink c;
+  auto s = section("info");
+  s.put("file", dir.file("tamro.log"));
+  c.s.configure(s);
+  c.s.write(info, "both");
+  EXPECT_EQ(test::read_file(dir.file("tamro.log")), c.out.str());
+  EXPECT_NE(c.out.str().find("] both\n"), std::string::npos);
+}
+
+TEST(LogFile, FileLastWrittenYesterdayIsRotatedAtTheFirstLineToday) {
+  test::temp_dir dir;
+  const std::string path = dir.file("tamro.log");
+  test::write_file(path, "old line\n");
+  const auto yesterday = boost::gregorian::day_clock::local_day() - boost::gregorian::days(1);
+  boost::filesystem::last_write_time(path, std::time(nullptr) - 24 * 3600);
+
+  sink s;
+  boost::property_tree::ptree config;
+  config.put("level", "debug");
+  config.put("rotate", "true");
+  config.put("file", path);
+  s.configure(config);
+  s.write(info, "new line");
+
+  const std::string rotated =
+      dir.file("tamro." + boost::gregorian::to_iso_extended_string(yesterday) + ".log");
+  EXPECT_EQ(test::read_file(rotated), "old line\n");
+  const std::string current = test::read_file(path);
+  EXPECT_EQ(current.find("old line"), std::string::npos);
+  EXPECT_NE(current.find("] new line\n"), std::string::npos);
+}
+
+TEST(LogFile, WithoutRotationTheFileIsAppended) {
+  test::temp_dir dir;
+  const std::string path = dir.file("tamro");
+  test::write_file(path, "old line\n");
+  boost::filesystem::last_write_time(path, std::time(nullptr) - 24 * 3600);
+  sink s;
+  boost::property_tree::ptree config;
+  config.put("file", path);
+  config.put("level", "info");
+  s.configure(config);
+  s.write(info, "new line");
+  EXPECT_EQ(test::read_file(path).rfind("old line\n", 0), 0u);
 }
 
 }  // namespace
