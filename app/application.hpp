@@ -1,0 +1,81 @@
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/date_time/posix_time/posix_time_types.hpp>
+#include <boost/property_tree/ptree.hpp>
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "agents/host_identity.hpp"
+#include "agents/status_reporter.hpp"
+#include "app/service_host.hpp"
+#include "app/ticker.hpp"
+#include "mapping/mapping_repository.hpp"
+
+namespace tamro {
+
+// The root of the running agent: owns the configuration, the I/O service, the repositories,
+// the status reporter and the scheduling tick, and runs the main loop until a stop.
+class application {
+ public:
+  using clock = std::chrono::steady_clock;
+  static constexpr std::chrono::seconds default_tick_period{30};
+
+  static application& instance();
+  static void destroy_instance();
+
+  // A tick period other than the default is only for tests.
+  explicit application(clock::duration tick_period = default_tick_period);
+  ~application();
+  application(const application&) = delete;
+  application& operator=(const application&) = delete;
+
+  int run(int argc, const char* const argv[]);
+  void main_loop();
+
+  const std::string& configuration_file() const { return configuration_file_; }
+  const std::string& mappings_file() const { return mappings_file_; }
+  const std::string& devices_file() const { return devices_file_; }
+  const host_identity& identity() const { return identity_; }
+
+ private:
+  void process_options(int argc, const char* const argv[]);
+  void report_error(const std::string& message);
+
+  void reload_configuration();
+  void load_configuration();
+  void load_reporting(const boost::property_tree::ptree& reporting);
+  void save_configuration();
+
+  void run_io_cycle();
+  bool on_tick();
+  void on_stop_signal(const boost::system::error_code& error);
+  void on_reload_signal(const boost::system::error_code& error);
+  void cancel_signal_waits();
+  void save_changes();
+  void start_due_devices();
+  void start_reporter_if_due();
+
+  int exit_code_ = 0;
+  std::string configuration_file_;
+  boost::property_tree::ptree configuration_;
+  bool foreground_ = false;
+  bool verbose_ = false;
+  bool reload_requested_ = false;
+  bool stop_requested_ = false;
+  boost::asio::io_context io_service_;
+  std::string mappings_file_;
+  std::string devices_file_;
+  mapping_repository mappings_;
+  boost::asio::signal_set stop_signals_;
+  boost::asio::signal_set reload_signals_;
+  ticker<clock> heartbeat_timer_;
+  boost::posix_time::ptime start_time_;
+  host_identity identity_;
+  agents::status_reporter reporter_;
+  std::unique_ptr<service_host> service_;
+};
+
+}  // namespace tamro

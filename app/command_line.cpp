@@ -1,0 +1,39 @@
+#include "app/command_line.hpp"
+
+#include <boost/program_options.hpp>
+#include <sstream>
+
+namespace tamro {
+
+command_line parse_command_line(int argc, const char* const argv[]) {
+  namespace po = boost::program_options;
+  po::options_description options("Command line options");
+  options.add_options()                                                      //
+      ("help,h", "list command line options and exit")                       //
+      ("version,V", "display version information and exit")                  //
+      ("verbose,v", "print log messages to standard output at debug level")  //
+      ("configuration,c", po::value<std::string>(), "configuration file")    //
+      ("foreground,f", "run in foreground (has no effect under Windows)");
+  po::variables_map values;
+  po::store(po::parse_command_line(argc, argv, options), values);
+  po::notify(values);
+
+  command_line result;
+  if (values.count("help")) {
+    result.help = true;
+    std::ostringstream text;
+    text << options;
+    result.help_text = text.str();
+  } else if (values.count("version")) {
+    result.version = true;
+  } else {
+    result.verbose = values.count("verbose") > 0;
+    result.foreground = values.count("foreground") > 0;
+    if (values.count("configuration")) {
+      result.configuration = values["configuration"].as<std::string>();
+    }
+  }
+  return result;
+}
+
+}  // namespace tamro

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+// What differs between Windows and POSIX hosts; each platform folder defines these.
+namespace tamro::platform {
+
+const char* default_home();
+// Joins the home text and a relative path such as "config/configuration.xml" the platform's way.
+std::string home_path(const std::string& home, const char* relative);
+// The signal that asks for a configuration reload (SIGBREAK on Windows, SIGHUP on POSIX).
+int reload_signal();
+// First adapter's hardware address as six bytes; throws std::runtime_error when there is none.
+std::string first_adapter_hardware_address();
+// Lets the process hold one socket per device in flight.
+void raise_open_file_limit();
+
+}  // namespace tamro::platform

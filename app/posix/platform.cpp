@@ -1,0 +1,43 @@
+#include "app/platform.hpp"
+
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netpacket/packet.h>
+#include <sys/resource.h>
+#include <csignal>
+#include <stdexcept>
+
+namespace tamro::platform {
+
+const char* default_home() { return "/opt/tamro"; }
+
+std::string home_path(const std::string& home, const char* relative) {
+  return home + "/" + relative;
+}
+
+int reload_signal() { return SIGHUP; }
+
+std::string first_adapter_hardware_address() {
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) throw std::runtime_error("getifaddrs failed");
+  std::string address;
+  for (const ifaddrs* entry = list; entry && address.empty(); entry = entry->ifa_next) {
+    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_PACKET) continue;
+    if (entry->ifa_flags & IFF_LOOPBACK) continue;
+    const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
+    if (link->sll_halen == 6) address.assign(reinterpret_cast<const char*>(link->sll_addr), 6);
+  }
+  ::freeifaddrs(list);
+  if (address.empty()) throw std::runtime_error("no network adapter with a hardware address");
+  return address;
+}
+
+void raise_open_file_limit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
+}  // namespace tamro::platform

@@ -1,0 +1,82 @@
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+#include "app/application.hpp"
+#include "log/logger.hpp"
+#include "snmp/service.hpp"
+
+namespace tamro {
+
+void application::run_io_cycle() {
+  reload_requested_ = false;
+  io_service_.restart();
+  stop_signals_.async_wait(
+      [this](const boost::system::error_code& error, int) { on_stop_signal(error); });
+  reload_signals_.async_wait(
+      [this](const boost::system::error_code& error, int) { on_reload_signal(error); });
+  heartbeat_timer_.start([this](clock::time_point) { return on_tick(); });
+  io_service_.run();
+  save_changes();
+}
+
+bool application::on_tick() {
+  if (reload_requested_ || stop_requested_) return false;
+  log_debug("--- timer event ---");
+  save_changes();
+  start_due_devices();
+  start_reporter_if_due();
+  return true;
+}
+
+void application::start_due_devices() {}
+
+void application::start_reporter_if_due() {
+  if (reporter_.busy || !reporter_.is_due()) return;
+  identity_.uptime = static_cast<int>(
+      (boost::posix_time::second_clock::local_time() - start_time_).total_seconds());
+  reporter_.cycle_start = boost::posix_time::second_clock::universal_time();
+  reporter_.start_heartbeat();
+}
+
+void application::save_changes() {
+  if (reporter_.interval_changed) {
+    configuration_.put("tamro-configuration.reporting.heartbeat-interval",
+                       reporter_.interval.total_seconds());
+    try {
+      save_configuration();
+      reporter_.interval_changed = false;
+    } catch (const std::exception& e) {
+      log_error(boost::format("could not save changes to %1%: %2%") % configuration_file_ %
+                e.what());
+    }
+  }
+}
+
+void application::cancel_signal_waits() {
+  boost::system::error_code error;
+  stop_signals_.cancel(error);
+  if (!error) reload_signals_.cancel(error);
+  if (error) throw boost::system::system_error(error, "cancel");
+}
+
+void application::on_reload_signal(const boost::system::error_code& error) {
+  if (error == boost::asio::error::operation_aborted) return;
+  log_info("--- waiting for all SNMP and HTTP requests to complete ---");
+  if (service_) service_->report_reloading();
+  cancel_signal_waits();
+  heartbeat_timer_.cancel();
+  reload_requested_ = true;
+}
+
+void application::on_stop_signal(const boost::system::error_code& error) {
+  if (error == boost::asio::error::operation_aborted) return;
+  log_info("--- shutting down ---");
+  if (service_) service_->report_stopping();
+  cancel_signal_waits();
+  heartbeat_timer_.cancel();
+  boost::asio::use_service<snmp::service>(io_service_).shutdown_reactor();
+  reporter_.close_stream();
+  reporter_.cancel();
+  stop_requested_ = true;
+}
+
+}  // namespace tamro

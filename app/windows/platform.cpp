@@ -1,0 +1,44 @@
+#include "app/platform.hpp"
+
+// winsock2.h must come before windows.h.
+#include <winsock2.h>
+
+#include <iphlpapi.h>
+#include <windows.h>
+
+#include <csignal>
+#include <stdexcept>
+#include <vector>
+
+namespace tamro::platform {
+
+const char* default_home() { return "C:\\tamro"; }
+
+// The home text is used unchanged: "D:\agent\" gives "D:\agent\\config\...".
+std::string home_path(const std::string& home, const char* relative) {
+  std::string path = home + "\\" + relative;
+  for (std::size_t i = home.size(); i < path.size(); ++i) {
+    if (path[i] == '/') path[i] = '\\';
+  }
+  return path;
+}
+
+int reload_signal() { return SIGBREAK; }
+
+std::string first_adapter_hardware_address() {
+  ULONG size = 0;
+  if (::GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW) {
+    throw std::runtime_error("GetAdaptersInfo failed");
+  }
+  std::vector<unsigned char> buffer(size);
+  auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+  if (::GetAdaptersInfo(adapters, &size) != NO_ERROR || adapters->AddressLength < 6) {
+    throw std::runtime_error("GetAdaptersInfo failed");
+  }
+  return std::string(reinterpret_cast<const char*>(adapters->Address), 6);
+}
+
+// The C runtime's descriptor table is not what limits sockets on Windows.
+void raise_open_file_limit() {}
+
+}  // namespace tamro::platform

@@ -1,0 +1,116 @@
+#include <windows.h>
+#include <csignal>
+#include <exception>
+#include <stdexcept>
+#include <string>
+
+#include "app/service_host.hpp"
+#include "log/logger.hpp"
+
+namespace tamro {
+namespace {
+
+constexpr char service_name[] = "TAMRO";
+
+// The service control manager calls back into plain functions; they reach the one host
+// through this pointer, set while the dispatcher runs.
+class windows_service_host;
+windows_service_host* current_host = nullptr;
+
+class windows_service_host : public service_host {
+ public:
+  windows_service_host() {
+    status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status_.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PARAMCHANGE;
+    current_host = this;
+  }
+  ~windows_service_host() override { current_host = nullptr; }
+
+  void run(const std::function<void()>& main_loop) override {
+    main_loop_ = &main_loop;
+    char name[sizeof service_name];
+    std::copy(service_name, service_name + sizeof service_name, name);
+    SERVICE_TABLE_ENTRYA table[] = {{name, &windows_service_host::service_main},
+                                    {nullptr, nullptr}};
+    if (!::StartServiceCtrlDispatcherA(table)) throw std::runtime_error(not_a_service_message);
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+  void report_running() override { report(SERVICE_RUNNING, 0); }
+  // The service control manager has no reloading state; running is reported after the load.
+  void report_reloading() override {}
+  void report_stopping() override {}
+
+ private:
+  static void WINAPI service_main(DWORD, LPSTR*) {
+    windows_service_host& host = *current_host;
+    try {
+      host.handle_ = ::RegisterServiceCtrlHandlerA(service_name, &control_handler);
+      if (!host.handle_) throw std::runtime_error("unable to register service control handler");
+      host.report(SERVICE_START_PENDING, 0);
+      (*host.main_loop_)();
+      host.report(SERVICE_STOPPED, 0);
+    } catch (...) {
+      host.failure_ = std::current_exception();
+      host.report(SERVICE_STOPPED, 1);
+    }
+  }
+
+  static void WINAPI control_handler(DWORD control) {
+    switch (control) {
+      case SERVICE_CONTROL_STOP:
+        log_debug("SERVICE_CONTROL_STOP received");
+        current_host->report(SERVICE_STOP_PENDING, 0);
+        std::raise(SIGINT);
+        break;
+      case SERVICE_CONTROL_INTERROGATE:
+        log_debug("SERVICE_CONTROL_INTERROGATE received");
+        break;
+      case SERVICE_CONTROL_PARAMCHANGE:
+        log_debug("SERVICE_CONTROL_PARAMCHANGE received");
+        std::raise(SIGBREAK);
+        break;
+      default:
+        log_debug("unknown service control command received");
+    }
+  }
+
+  void report(DWORD state, DWORD exit_code) {
+    status_.dwCurrentState = state;
+    status_.dwWin32ExitCode = exit_code;
+    if (handle_) ::SetServiceStatus(handle_, &status_);
+  }
+
+  const std::function<void()>* main_loop_ = nullptr;
+  SERVICE_STATUS_HANDLE handle_ = nullptr;
+  SERVICE_STATUS status_{};
+  std::exception_ptr failure_;
+};
+
+BOOL WINAPI console_control_handler(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+      std::raise(SIGINT);
+      return TRUE;
+    case CTRL_BREAK_EVENT:
+      std::raise(SIGBREAK);
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+      std::raise(SIGTERM);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<service_host> service_host::create() {
+  return std::make_unique<windows_service_host>();
+}
+
+void install_console_control_handler() { ::SetConsoleCtrlHandler(&console_control_handler, TRUE); }
+
+const char* reload_hint() { return "press CTRL-BREAK to reload configuration"; }
+
+}  // namespace tamro

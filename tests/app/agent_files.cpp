@@ -1,0 +1,29 @@
+#include "tests/app/agent_files.hpp"
+
+namespace tamro::test {
+
+void agent_files::write() const {
+  write_file(home.file("heartbeat.xml"),
+             "<heartbeat ip=\"{{IP_ADDRESS:xml_escape}}\" n=\"{{HEARTBEAT_COUNTER}}\"/>\n");
+  write_file(home.file("mappings.xml"), "<mappings version=\"1.0\"/>\n");
+  write_file(home.file("devices.xml"), "<devices/>\n");
+  write_file(configuration_file(),
+             "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+             "<tamro-configuration>\n" +
+                 comment + "\n  <logging><file>" + log_file() + "</file>" + logging +
+                 "</logging>\n"
+                 "  <agent><heartbeat-template>" +
+                 home.file("heartbeat.xml") + "</heartbeat-template><server-uri>" + server_uri +
+                 "</server-uri>" + agent_extra +
+                 "</agent>\n"
+                 "  <snmp>" +
+                 snmp + "<mib-directory>" + home.path() + "</mib-directory><persistent-directory>" +
+                 home.path() +
+                 "</persistent-directory></snmp>\n"
+                 "  <mappings-file>" +
+                 home.file("mappings.xml") + "</mappings-file>\n  <devices-file>" +
+                 home.file("devices.xml") + "</devices-file>\n  <reporting>" + reporting +
+                 "</reporting>\n</tamro-configuration>\n");
+}
+
+}  // namespace tamro::test

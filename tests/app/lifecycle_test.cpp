@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "tests/app/agent_files.hpp"
+#include "tests/support/child_process.hpp"
+
+namespace tamro::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+struct agent_run {
+  agent_files files;
+  std::unique_ptr<child_process> tamro;
+
+  void start(const char* binary = TAMRO_BINARY) {
+    files.write();
+    tamro = std::make_unique<child_process>(
+        std::vector<std::string>{binary, "-f", "-c", files.configuration_file()},
+        files.home.file("out"), std::map<std::string, std::string>{{"TAMRO_TEST_TICK_MS", "100"}});
+  }
+  bool log_shows(const std::string& text, std::chrono::milliseconds limit = 10s) {
+    return wait_until([&] { return contains(files.log(), text); }, limit);
+  }
+};
+
+TEST(Lifecycle, ReloadsOnSighupAndStopsCleanlyOnSigterm) {
+  agent_run run;
+  run.start();
+  ASSERT_TRUE(run.log_shows("--- TAMRO v1.0.2.48224 started ---")) << run.tamro->output();
+  ASSERT_TRUE(run.log_shows("MAC address 00:1A:2B:3C:4D:5E"));
+
+  run.tamro->signal(SIGHUP);
+  ASSERT_TRUE(run.log_shows("--- waiting for all SNMP and HTTP requests to complete ---"));
+  ASSERT_TRUE(run.log_shows("--- reloading configuration ---"));
+
+  run.tamro->signal(SIGTERM);
+  EXPECT_EQ(run.tamro->wait(20s), 0) << run.tamro->output();
+  EXPECT_TRUE(contains(run.files.log(), "--- shutting down ---"));
+}
+
+TEST(Lifecycle, StopsOnSigintDuringTheFirstCycle) {
+  agent_run run;
+  run.start();
+  ASSERT_TRUE(run.log_shows("--- started ---") || run.log_shows("started ---"));
+  run.tamro->signal(SIGINT);
+  EXPECT_EQ(run.tamro->wait(20s), 0) << run.tamro->output();
+}
+
+TEST(Lifecycle, TicksRunTheStatusReporterAtOnce) {
+  agent_run run;
+  run.start(TAMRO_FAST_TICK_BINARY);
+  // The server URL has no listener, so every tick retries and logs the failure.
+  ASSERT_TRUE(run.log_shows("<status reporter> - while sending heartbeat to server: "))
+      << run.files.log();
+  ASSERT_TRUE(run.log_shows("--- timer event ---"));
+  run.tamro->signal(SIGTERM);
+  EXPECT_EQ(run.tamro->wait(20s), 0);
+}
+
+// Each broken configuration stops the agent with "configuration: " and the reason.
+struct broken_case {
+  std::string reporting;
+  std::string expected_error;
+};
+
+TEST(Configuration, ValidationMessagesStopTheStart) {
+  const std::vector<broken_case> cases = {
+      {"<ip-address>10.0.0.300</ip-address><mac-address>001A2B3C4D5E</mac-address>",
+       "Error: configuration: invalid IP address 10.0.0.300\n"},
+      {"<ip-address>10.0.0.1</ip-address><mac-address>00:1A:2B</mac-address>",
+       "Error: configuration: invalid MAC address 00:1A:2B\n"},
+      {"<ip-address>10.0.0.1</ip-address><mac-address>001A2B3C4D5E</mac-address>"
+       "<heartbeat-interval>0</heartbeat-interval>",
+       "Error: configuration: invalid heartbeat interval 0\n"},
+      {"<ip-address>10.0.0.1</ip-address><mac-address>001A2B3C4D5E</mac-address>"
+       "<heartbeat-interval>7201</heartbeat-interval>",
+       "Error: configuration: invalid heartbeat interval 7201\n"},
+  };
+  for (const auto& c : cases) {
+    agent_run run;
+    run.files.reporting = c.reporting;
+    run.start();
+    EXPECT_EQ(run.tamro->wait(20s), 1);
+    EXPECT_EQ(run.tamro->output(), c.expected_error);
+  }
+
+  agent_run missing;
+  missing.files.logging = "";
+  missing.start();
+  missing.files.write();
+  EXPECT_EQ(missing.tamro->wait(20s), 0 + 1);
+}
+
+TEST(Configuration, AcceptedFormsAreNormalisedAndLogged) {
+  agent_run run;
+  run.files.reporting =
+      "<ip-address>255.255.255.255</ip-address><mac-address>00-1a-2b-3c-4d-5e</mac-address>"
+      "<heartbeat-interval>abc</heartbeat-interval>";
+  run.start();
+  EXPECT_TRUE(run.log_shows("IP address 255.255.255.255"));
+  EXPECT_TRUE(run.log_shows("MAC address 00:1A:2B:3C:4D:5E"));
+  run.tamro->signal(SIGTERM);
+  EXPECT_EQ(run.tamro->wait(20s), 0);
+}
+
+}  // namespace
+}  // namespace tamro::test
