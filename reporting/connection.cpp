@@ -1,0 +1,262 @@
+#include "reporting/connection.hpp"
+
+#include <algorithm>
+#include <boost/asio/error.hpp>
+#include <boost/asio/post.hpp>
+#include <cstring>
+
+#include "reporting/http_error.hpp"
+#include "reporting/response_parser.hpp"
+
+namespace tamro {
+namespace {
+
+namespace asio_error = boost::asio::error;
+using boost::system::error_code;
+
+bool is_token(const std::string& text) {
+  static const char* const separators = "()<>@,;:\\\"/[]?={}";
+  if (text.empty()) return false;
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte > 32 && byte < 127 && !std::strchr(separators, c);
+  });
+}
+
+bool has_control(const std::string& text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 32 || byte == 127;
+  });
+}
+
+}  // namespace
+
+bool build_request(const url& target, const option_set& options, std::string& request) {
+  const auto method = options.get<http::request_method>().value;
+  const auto& body = options.get<http::request_content>().value;
+  const auto content_type = options.get<http::request_content_type>().value;
+  const auto agent = options.get<http::user_agent>().value;
+  if (!is_token(method) || has_control(content_type) || has_control(agent)) return false;
+
+  // An empty path would leave the request line without a target.
+  auto resource = target.to_string(url::path_component | url::query_component);
+  if (resource.empty() || resource[0] != '/') resource.insert(0, "/");
+
+  request = method + " " + resource + " HTTP/1.0\r\n";
+  request += "Host: " + target.to_string(url::host_component | url::port_component) + "\r\n";
+  request += "Accept: */*\r\n";
+  if (!body.empty()) {
+    request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    if (!content_type.empty()) request += "Content-Type: " + content_type + "\r\n";
+  }
+  if (!agent.empty()) request += "User-Agent: " + agent + "\r\n";
+  request += "Connection: close\r\n\r\n";
+  request += body;
+  return true;
+}
+
+connection::connection(boost::asio::io_context& io) : io_(io), resolver_(io) {}
+
+connection::~connection() = default;
+
+error_code connection::prepare_transport(const option_set&) { return {}; }
+
+void connection::post(handler done, error_code error) {
+  boost::asio::post(io_, [done = std::move(done), error] { done(error); });
+}
+
+void connection::open(const url& target, const option_set& options, handler done) {
+  if (socket().is_open()) return post(std::move(done), asio_error::already_open);
+
+  const auto generation = ++generation_;
+  reset_response();
+  target_ = target;
+  options_ = options;
+  if (!build_request(target_, options_, request_))
+    return post(std::move(done), asio_error::invalid_argument);
+
+  auto error = prepare_transport(options_);
+  if (error) return post(std::move(done), error);
+  socket().open(boost::asio::ip::tcp::v4(), error);
+  if (error) return post(std::move(done), error);
+
+  resolver_.async_resolve(
+      target_.host(), std::to_string(target_.port()),
+      boost::asio::ip::tcp::resolver::address_configured,
+      [self = shared_from_this(), generation, done = std::move(done)](
+          error_code error, boost::asio::ip::tcp::resolver::results_type results) mutable {
+        if (self->stale(generation)) return done(asio_error::operation_aborted);
+        if (error) return done(error);
+        self->endpoints_ = std::move(results);
+        self->connect(0, asio_error::host_not_found, generation, std::move(done));
+      });
+}
+
+void connection::connect(std::size_t index, error_code last_error, unsigned generation,
+                         handler done) {
+  if (index >= endpoints_.size()) return done(last_error);
+  auto endpoint = std::next(endpoints_.begin(), static_cast<std::ptrdiff_t>(index))->endpoint();
+  error_code ignored;
+  socket().close(ignored);
+  socket().async_connect(endpoint, [self = shared_from_this(), index, generation,
+                                    done = std::move(done)](error_code error) mutable {
+    if (self->stale(generation)) return done(asio_error::operation_aborted);
+    if (error) return self->connect(index + 1, error, generation, std::move(done));
+    self->connected(generation, std::move(done));
+  });
+}
+
+void connection::connected(unsigned generation, handler done) {
+  error_code error;
+  socket().set_option(boost::asio::ip::tcp::no_delay(true), error);
+  if (error) return done(error);
+
+  handshake(
+      target_, options_,
+      [self = shared_from_this(), generation, done = std::move(done)](error_code error) mutable {
+        if (self->stale(generation)) return done(asio_error::operation_aborted);
+        if (error) return done(error);
+        self->write(boost::asio::buffer(self->request_),
+                    [self, generation, done = std::move(done)](error_code error, std::size_t) {
+                      if (self->stale(generation)) return done(asio_error::operation_aborted);
+                      if (error) return done(error);
+                      self->read_head(generation, std::move(done));
+                    });
+      });
+}
+
+void connection::read_head(unsigned generation, handler done) {
+  error_code result;
+  if (process_head(result)) return done(result);
+  if (head_size_ + reply_.size() >= http::max_head_size)
+    return done(http::error::response_headers_too_large);
+
+  read_some_bytes(boost::asio::buffer(chunk_),
+                  [self = shared_from_this(), generation, done = std::move(done)](
+                      error_code error, std::size_t bytes) mutable {
+                    if (self->stale(generation)) return done(asio_error::operation_aborted);
+                    self->reply_.append(self->chunk_.data(), bytes);
+                    if (error) return done(error);
+                    self->read_head(generation, std::move(done));
+                  });
+}
+
+bool connection::process_head(error_code& result) {
+  static const std::string line_end = "\r\n";
+  for (;;) {
+    std::size_t length;
+    if (phase_ == head_phase::header_block) {
+      // The block ends at the first empty line, which may be the very first line.
+      if (reply_.compare(0, 2, line_end) == 0) {
+        length = 2;
+      } else {
+        const auto end = reply_.find("\r\n\r\n");
+        if (end == std::string::npos) return false;
+        length = end + 4;
+      }
+    } else {
+      const auto end = reply_.find(line_end);
+      if (end == std::string::npos) return false;
+      length = end + 2;
+    }
+    if (head_size_ + length > http::max_head_size) {
+      result = http::error::response_headers_too_large;
+      return true;
+    }
+    std::string text = reply_.substr(0, length);
+    reply_.erase(0, length);
+    head_size_ += length;
+
+    switch (phase_) {
+      case head_phase::after_interim_status:
+        // An interim response is followed by its own (usually empty) header block; a server
+        // that omits it goes straight on with the final status line.
+        if (text.compare(0, 5, "HTTP/") != 0) {
+          phase_ = text == line_end ? head_phase::status_line : head_phase::interim_headers;
+          break;
+        }
+        [[fallthrough]];
+      case head_phase::status_line: {
+        const auto line = http::parse_status_line(text);
+        if (!line) {
+          result = http::error::malformed_status_line;
+          return true;
+        }
+        status_ = line->status;
+        phase_ = status_ == 100 ? head_phase::after_interim_status : head_phase::header_block;
+        break;
+      }
+      case head_phase::interim_headers:
+        if (text == line_end) phase_ = head_phase::status_line;
+        break;
+      case head_phase::header_block: {
+        headers_ = std::move(text);
+        const auto fields = http::parse_header_block(headers_);
+        if (!fields) {
+          result = http::error::malformed_response_headers;
+          return true;
+        }
+        content_type_ = fields->content_type;
+        content_length_ = fields->content_length;
+        location_ = fields->location;
+        result = status_ == 200 ? error_code() : http::make_status_error(status_);
+        return true;
+      }
+    }
+  }
+}
+
+void connection::read_some(boost::asio::mutable_buffer buffer, read_handler done) {
+  const auto finish = [this](read_handler done, error_code error, std::size_t bytes) {
+    boost::asio::post(io_, [done = std::move(done), error, bytes] { done(error, bytes); });
+  };
+  if (buffer.size() == 0) return finish(std::move(done), {}, 0);
+
+  const auto room = http::max_body_size - std::min(body_size_, http::max_body_size);
+  if (room == 0) {
+    // At the limit: one more byte means too large, the end of the stream means done.
+    if (!reply_.empty()) return finish(std::move(done), http::error::response_body_too_large, 0);
+    return read_some_bytes(boost::asio::buffer(&probe_, 1),
+                           [done = std::move(done)](error_code error, std::size_t) {
+                             done(error ? error : http::error::response_body_too_large, 0);
+                           });
+  }
+  if (buffer.size() > room) buffer = boost::asio::buffer(buffer.data(), room);
+
+  if (!reply_.empty()) {
+    const auto bytes = std::min(buffer.size(), reply_.size());
+    std::memcpy(buffer.data(), reply_.data(), bytes);
+    reply_.erase(0, bytes);
+    body_size_ += bytes;
+    return finish(std::move(done), {}, bytes);
+  }
+  read_some_bytes(buffer, [self = shared_from_this(), done = std::move(done)](error_code error,
+                                                                              std::size_t bytes) {
+    self->body_size_ += bytes;
+    done(error, bytes);
+  });
+}
+
+void connection::close() {
+  ++generation_;
+  resolver_.cancel();
+  error_code ignored;
+  socket().close(ignored);
+  reset_response();
+}
+
+void connection::reset_response() {
+  request_.clear();
+  reply_.clear();
+  phase_ = head_phase::status_line;
+  head_size_ = 0;
+  body_size_ = 0;
+  headers_.clear();
+  content_type_.clear();
+  content_length_ = 0;
+  location_.clear();
+  status_ = 0;
+}
+
+}  // namespace tamro

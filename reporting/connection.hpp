@@ -1,0 +1,103 @@
+#pragma once
+
+#include <array>
+#include <boost/asio/buffer.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/system/error_code.hpp>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "reporting/option_set.hpp"
+#include "reporting/url.hpp"
+
+namespace tamro {
+
+namespace http {
+// Past these sizes a response is refused rather than buffered.
+constexpr std::size_t max_head_size = 64 * 1024;         // status lines and header block
+constexpr std::size_t max_body_size = 16 * 1024 * 1024;  // body bytes handed to the reader
+}  // namespace http
+
+// What http and https have in common: connect, send one HTTP/1.0 request, read the
+// response head, then hand out the body. The transport (plain TCP or TLS) is supplied by
+// the derived class. Handlers keep the connection alive through shared_from_this.
+class connection : public std::enable_shared_from_this<connection> {
+ public:
+  using handler = std::function<void(boost::system::error_code)>;
+  using read_handler = std::function<void(boost::system::error_code, std::size_t)>;
+
+  virtual ~connection();
+  connection(const connection&) = delete;
+  connection& operator=(const connection&) = delete;
+
+  // Completes with success on status 200 and with the http status error otherwise; the
+  // head fields stay readable either way (a redirect's location, for one).
+  void open(const url& target, const option_set& options, handler done);
+  void read_some(boost::asio::mutable_buffer buffer, read_handler done);
+  // Cancels pending work (it completes with operation_aborted) and forgets the response.
+  void close();
+
+  std::size_t content_length() const { return content_length_; }
+  const std::string& content_type() const { return content_type_; }
+  const std::string& location() const { return location_; }
+  const std::string& headers() const { return headers_; }
+  int status() const { return status_; }
+
+ protected:
+  explicit connection(boost::asio::io_context& io);
+
+  boost::asio::io_context& io() { return io_; }
+  void post(handler done, boost::system::error_code error);
+
+  virtual boost::asio::ip::tcp::socket& socket() = 0;
+  // Called while the socket is closed, before an open uses it.
+  virtual boost::system::error_code prepare_transport(const option_set& options);
+  virtual void handshake(const url& target, const option_set& options, handler done) = 0;
+  virtual void write(boost::asio::const_buffer buffer, read_handler done) = 0;
+  virtual void read_some_bytes(boost::asio::mutable_buffer buffer, read_handler done) = 0;
+
+ private:
+  enum class head_phase { status_line, after_interim_status, interim_headers, header_block };
+
+  // Continuations started before the last close() or open() are stale: they report
+  // operation_aborted instead of touching the new exchange.
+  bool stale(unsigned generation) const { return generation != generation_; }
+
+  void connect(std::size_t index, boost::system::error_code last_error, unsigned generation,
+               handler done);
+  void connected(unsigned generation, handler done);
+  void read_head(unsigned generation, handler done);
+  // Consumes what the reply buffer holds; false when more bytes are needed.
+  bool process_head(boost::system::error_code& result);
+  void reset_response();
+
+  boost::asio::io_context& io_;
+  boost::asio::ip::tcp::resolver resolver_;
+  boost::asio::ip::tcp::resolver::results_type endpoints_;
+  unsigned generation_ = 0;
+
+  url target_;
+  option_set options_;
+  std::string request_;
+  std::string reply_;
+  std::array<char, 8192> chunk_{};
+  char probe_ = 0;
+  head_phase phase_ = head_phase::status_line;
+  std::size_t head_size_ = 0;
+  std::size_t body_size_ = 0;
+
+  std::string headers_;
+  std::string content_type_;
+  std::size_t content_length_ = 0;
+  std::string location_;
+  int status_ = 0;
+};
+
+// The request bytes for a target and options, or nothing when a value would break the
+// request's framing (a method that is not a token, a line break in a header value).
+bool build_request(const url& target, const option_set& options, std::string& request);
+
+}  // namespace tamro

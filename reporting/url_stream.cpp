@@ -1,0 +1,248 @@
+#include "reporting/url_stream.hpp"
+
+#include <boost/asio/error.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <fstream>
+#include <limits>
+#include <stdexcept>
+
+#include "reporting/http_error.hpp"
+#include "reporting/http_stream.hpp"
+#include "reporting/https_stream.hpp"
+
+namespace tamro {
+namespace {
+
+namespace asio_error = boost::asio::error;
+using boost::system::error_code;
+
+constexpr int max_redirects = 10;
+
+const std::string& empty_text() {
+  static const std::string text;
+  return text;
+}
+
+// "/C:/dir/file" names a drive path; the leading slash is not part of it.
+std::string file_path(const std::string& path) {
+  if (path.size() >= 3 && path[0] == '/' && std::isalpha(static_cast<unsigned char>(path[1])) &&
+      path[2] == ':')
+    return path.substr(1);
+  return path;
+}
+
+}  // namespace
+
+// The state of a url_stream, shared with the handlers in flight so that they can finish
+// safely after the url_stream itself is gone.
+class url_stream::exchange : public std::enable_shared_from_this<exchange> {
+ public:
+  explicit exchange(boost::asio::io_context& io)
+      : io_(io),
+        http_(std::make_shared<http_stream>(io)),
+        https_(std::make_shared<https_stream>(io)),
+        timer_(io) {}
+
+  void open(const url& target, open_handler done);
+  void read_some(boost::asio::mutable_buffer buffer, read_handler done);
+  void close();
+  connection* active() const;
+
+  option_set options;
+
+ private:
+  enum class scheme { none, file, http, https };
+
+  void start(const url& target, open_handler done);
+  void opened(connection& used, error_code error, open_handler done);
+  void start_timer();
+  void expire();
+  void read_file(boost::asio::mutable_buffer buffer, read_handler done);
+  void post(read_handler done, error_code error, std::size_t bytes);
+
+  boost::asio::io_context& io_;
+  scheme scheme_ = scheme::none;
+  std::ifstream file_;
+  std::size_t file_bytes_ = 0;
+  std::shared_ptr<http_stream> http_;
+  std::shared_ptr<https_stream> https_;
+  boost::asio::steady_timer timer_;
+  unsigned timer_generation_ = 0;
+  bool timed_out_ = false;
+  int redirects_ = 0;
+};
+
+void url_stream::exchange::open(const url& target, open_handler done) {
+  redirects_ = 0;
+  timed_out_ = false;
+  start_timer();
+  start(target, std::move(done));
+}
+
+void url_stream::exchange::start(const url& target, open_handler done) {
+  const auto& protocol = target.protocol();
+  if (protocol == "file") {
+    scheme_ = scheme::file;
+    file_.close();
+    file_.clear();
+    file_bytes_ = 0;
+    file_.open(file_path(target.path()), std::ios::binary);
+    const error_code error = file_.is_open()
+                                 ? error_code()
+                                 : make_error_code(boost::system::errc::no_such_file_or_directory);
+    boost::asio::post(io_, [done = std::move(done), error] { done(error); });
+    return;
+  }
+  std::shared_ptr<connection> used;
+  if (protocol == "http") {
+    scheme_ = scheme::http;
+    used = http_;
+  } else if (protocol == "https") {
+    scheme_ = scheme::https;
+    used = https_;
+  } else {
+    boost::asio::post(io_, [done = std::move(done)] { done(asio_error::operation_not_supported); });
+    return;
+  }
+  used->open(target, options,
+             [self = shared_from_this(), used, done = std::move(done)](error_code error) mutable {
+               self->opened(*used, error, std::move(done));
+             });
+}
+
+void url_stream::exchange::opened(connection& used, error_code error, open_handler done) {
+  if (error && timed_out_) return done(asio_error::timed_out);
+  if (error.category() == http::http_category() && (error.value() == 301 || error.value() == 302)) {
+    if (++redirects_ > max_redirects) return done(http::error::too_many_redirects);
+    url next;
+    try {
+      next = url::from_string(used.location());
+    } catch (const std::invalid_argument&) {
+      return done(http::error::bad_redirect_location);
+    }
+    used.close();
+    return start(next, std::move(done));
+  }
+  done(error);
+}
+
+void url_stream::exchange::start_timer() {
+  const auto generation = ++timer_generation_;
+  timer_.cancel();
+  const auto limit = options.get<http::timeout>().value;
+  if (limit.count() <= 0) return;
+  timer_.expires_after(limit);
+  timer_.async_wait([weak = weak_from_this(), generation](error_code error) {
+    auto self = weak.lock();
+    if (error || !self || self->timer_generation_ != generation) return;
+    self->expire();
+  });
+}
+
+void url_stream::exchange::expire() {
+  timed_out_ = true;
+  http_->close();
+  https_->close();
+}
+
+void url_stream::exchange::read_some(boost::asio::mutable_buffer buffer, read_handler done) {
+  if (timed_out_) return post(std::move(done), asio_error::timed_out, 0);
+  switch (scheme_) {
+    case scheme::none:
+      return post(std::move(done), asio_error::operation_not_supported, 0);
+    case scheme::file:
+      return read_file(buffer, std::move(done));
+    case scheme::http:
+    case scheme::https:
+      active()->read_some(buffer, [self = shared_from_this(), done = std::move(done)](
+                                      error_code error, std::size_t bytes) {
+        done(error && self->timed_out_ ? error_code(asio_error::timed_out) : error, bytes);
+      });
+      return;
+  }
+}
+
+void url_stream::exchange::read_file(boost::asio::mutable_buffer buffer, read_handler done) {
+  if (!file_.is_open()) return post(std::move(done), asio_error::bad_descriptor, 0);
+  if (buffer.size() == 0) return post(std::move(done), {}, 0);
+  const auto room = http::max_body_size - std::min(file_bytes_, http::max_body_size);
+  if (room == 0) {
+    const bool at_end = file_.peek() == std::ifstream::traits_type::eof();
+    return post(
+        std::move(done),
+        at_end ? error_code(asio_error::eof) : error_code(http::error::response_body_too_large), 0);
+  }
+  file_.read(static_cast<char*>(buffer.data()),
+             static_cast<std::streamsize>(std::min(buffer.size(), room)));
+  const auto bytes = static_cast<std::size_t>(file_.gcount());
+  file_bytes_ += bytes;
+  error_code error;
+  if (bytes == 0)
+    error =
+        file_.eof() ? error_code(asio_error::eof) : make_error_code(boost::system::errc::io_error);
+  post(std::move(done), error, bytes);
+}
+
+void url_stream::exchange::post(read_handler done, error_code error, std::size_t bytes) {
+  boost::asio::post(io_, [done = std::move(done), error, bytes] { done(error, bytes); });
+}
+
+void url_stream::exchange::close() {
+  ++timer_generation_;
+  timer_.cancel();
+  timed_out_ = false;
+  file_.close();
+  file_.clear();
+  http_->close();
+  https_->close();
+}
+
+connection* url_stream::exchange::active() const {
+  switch (scheme_) {
+    case scheme::http:
+      return http_.get();
+    case scheme::https:
+      return https_.get();
+    default:
+      return nullptr;
+  }
+}
+
+url_stream::url_stream(boost::asio::io_context& io) : exchange_(std::make_shared<exchange>(io)) {}
+
+url_stream::~url_stream() { exchange_->close(); }
+
+option_set& url_stream::options() { return exchange_->options; }
+
+void url_stream::open(const url& target, open_handler handler) {
+  exchange_->open(target, std::move(handler));
+}
+
+std::size_t url_stream::content_length() const {
+  const auto* used = exchange_->active();
+  return used ? used->content_length() : std::numeric_limits<std::size_t>::max();
+}
+
+const std::string& url_stream::content_type() const {
+  const auto* used = exchange_->active();
+  return used ? used->content_type() : empty_text();
+}
+
+const std::string& url_stream::location() const {
+  const auto* used = exchange_->active();
+  return used ? used->location() : empty_text();
+}
+
+const std::string& url_stream::headers() const {
+  const auto* used = exchange_->active();
+  return used ? used->headers() : empty_text();
+}
+
+void url_stream::read_some(boost::asio::mutable_buffer buffer, read_handler handler) {
+  exchange_->read_some(buffer, std::move(handler));
+}
+
+void url_stream::close() { exchange_->close(); }
+
+}  // namespace tamro

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <boost/asio/buffer.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/system/error_code.hpp>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "reporting/option_set.hpp"
+#include "reporting/url.hpp"
+
+namespace tamro {
+
+// One HTTP(S) exchange, or the reading of a local file, for a "http", "https" or "file"
+// URL. Handlers run on the io_context, each exactly once and never inside the call that
+// started them. Destroying the stream cancels what is pending; those handlers still run
+// (with operation_aborted) but must not use the destroyed stream.
+class url_stream {
+ public:
+  using open_handler = std::function<void(boost::system::error_code)>;
+  using read_handler = std::function<void(boost::system::error_code, std::size_t)>;
+
+  explicit url_stream(boost::asio::io_context& io);
+  ~url_stream();
+  url_stream(const url_stream&) = delete;
+  url_stream& operator=(const url_stream&) = delete;
+
+  // Filled by the caller before open; the values are taken when open starts.
+  option_set& options();
+
+  // Connects, sends the request and reads the response head; follows 301 and 302
+  // redirects and succeeds on status 200 only.
+  void open(const url& target, open_handler handler);
+
+  // http(s): the Content-Length of the response, 0 when absent; file or none: SIZE_MAX.
+  std::size_t content_length() const;
+  const std::string& content_type() const;
+  const std::string& location() const;
+  // The raw header block of the response, ending with the empty line.
+  const std::string& headers() const;
+
+  // Reads part of the body; the end of the body completes with boost::asio::error::eof.
+  void read_some(boost::asio::mutable_buffer buffer, read_handler handler);
+
+  // Cancels pending operations (they complete with operation_aborted) and resets the
+  // stream so that it can be opened again.
+  void close();
+
+ private:
+  class exchange;
+  std::shared_ptr<exchange> exchange_;
+};
+
+}  // namespace tamro
