@@ -1,0 +1,188 @@
+#include "reporting/agent.hpp"
+
+#include <ctemplate/template.h>
+#include <algorithm>
+#include <boost/asio/error.hpp>
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/format.hpp>
+#include <boost/lexical_cast.hpp>
+#include <boost/property_tree/ptree.hpp>
+#include <chrono>
+#include <stdexcept>
+
+#include "config/configuration_error.hpp"
+#include "log/logger.hpp"
+#include "log/sink.hpp"
+#include "reporting/option_set.hpp"
+#include "reporting/reply_processing.hpp"
+#include "reporting/url.hpp"
+#include "reporting/url_stream.hpp"
+
+namespace tamro {
+namespace {
+
+constexpr ctemplate::Strip template_strip = ctemplate::STRIP_BLANK_LINES;
+constexpr std::size_t largest_read = 65536;
+
+// Shared by every agent; replaced by each configuration load.
+struct posting_configuration {
+  std::string template_name;
+  url server;
+  option_set options;
+};
+
+posting_configuration& posting() {
+  static posting_configuration instance;
+  return instance;
+}
+
+std::chrono::seconds read_http_timeout(const boost::property_tree::ptree& section) {
+  const auto text = section.get_optional<std::string>("http-timeout");
+  if (!text) return http::timeout{}.value;
+  const auto seconds = section.get_optional<int>("http-timeout");
+  if (!seconds || *seconds < 1) throw configuration_error("invalid http-timeout " + *text);
+  return std::chrono::seconds(*seconds);
+}
+
+}  // namespace
+
+void agent::configure(const boost::property_tree::ptree& section) {
+  auto& config = posting();
+  config.options.set(http::request_content_type{"application/xml; charset=\"utf-8\""});
+  config.options.set(http::request_method{"POST"});
+  try {
+    config.template_name = section.get<std::string>("heartbeat-template");
+    config.server = url::from_string(section.get<std::string>("server-uri"));
+    config.options.set(
+        http::user_agent{section.get<std::string>("user-agent", "klav-agent/1.0 (TAMRO)")});
+  } catch (const std::exception& e) {
+    throw configuration_error(e.what());
+  }
+  if (!ctemplate::mutable_default_template_cache()->LoadTemplate(config.template_name,
+                                                                 template_strip)) {
+    throw std::runtime_error("unable to load and parse template file " + config.template_name);
+  }
+  config.options.set(https::ignore_cert_hostname{
+      section.get_optional<bool>("ignore-cert-hostname").value_or(false)});
+  if (const auto errors = section.get_child_optional("ignore-cert-errors")) {
+    std::vector<std::int32_t> codes;
+    for (const auto& [element, code] : *errors) {
+      if (element != "error-code") continue;
+      try {
+        codes.push_back(boost::lexical_cast<std::int32_t>(code.data()));
+      } catch (const boost::bad_lexical_cast& e) {
+        throw configuration_error(e.what());
+      }
+    }
+    config.options.set(https::ignore_cert_errors{std::move(codes)});
+  }
+  config.options.set(http::timeout{read_http_timeout(section)});
+}
+
+void agent::clear_template_cache() { ctemplate::mutable_default_template_cache()->ClearCache(); }
+
+agent::agent(boost::asio::io_context& io) : io_(io) {}
+
+agent::~agent() { close_stream(); }
+
+void agent::cancel() {}
+
+void agent::on_reply(const boost::property_tree::ptree&) {}
+
+void agent::send_heartbeat(ctemplate::TemplateDictionary& dictionary) {
+  const auto& config = posting();
+  heartbeat_counter_ =
+      heartbeat_counter_ == std::numeric_limits<std::int32_t>::max() ? 1 : heartbeat_counter_ + 1;
+  dictionary.SetIntValue("HEARTBEAT_COUNTER", heartbeat_counter_);
+  std::string text;
+  ctemplate::mutable_default_template_cache()->ExpandWithData(config.template_name, template_strip,
+                                                              &dictionary, nullptr, &text);
+
+  // The replaced exchange is cancelled; its completions find it stale and leave ours alone.
+  close_stream();
+  stream_ = std::make_shared<url_stream>(io_);
+  stream_->options().set_options(config.options);
+  stream_->options().set(http::request_content{std::move(text)});
+  stream_->open(config.server, [this, stream = stream_](const boost::system::error_code& error) {
+    handle_open(stream, error);
+  });
+  log_debug(boost::format("%1% - HTTP POST request sent") % name());
+}
+
+bool agent::is_due() const {
+  return last_delivered.is_not_a_date_time() ||
+         boost::posix_time::second_clock::universal_time() >= last_delivered + interval;
+}
+
+void agent::close_stream() {
+  if (stream_) stream_->close();
+}
+
+void agent::end_exchange() {
+  stream_->close();
+  busy = false;
+}
+
+void agent::handle_open(const exchange& stream, const boost::system::error_code& error) {
+  if (stream != stream_) return;
+  if (error) {
+    end_exchange();
+    log_error(boost::format("%1% - while sending heartbeat to server: %2%") % name() %
+              error.message());
+    return;
+  }
+  const std::size_t length = stream_->content_length();
+  if (length == 0) {
+    log_warning(boost::format("%1% - HTTP response without content received") % name());
+    end_exchange();
+    return;
+  }
+  log_debug(boost::format("%1% - HTTP response content type %2%") % name() %
+            stream_->content_type());
+  log_debug(boost::format("%1% - HTTP response content length %2%") % name() % length);
+  // Whatever an earlier failed read left behind must not precede this reply.
+  response_buffer_.consume(response_buffer_.size());
+  read_body(stream, length, 0);
+}
+
+void agent::read_body(const exchange& stream, std::size_t remaining, std::size_t transferred) {
+  if (remaining == 0) {
+    handle_read(stream, {}, transferred);
+    return;
+  }
+  const auto buffer = response_buffer_.prepare(std::min(remaining, largest_read));
+  stream->read_some(buffer, [this, stream, remaining, transferred](
+                                const boost::system::error_code& error, std::size_t bytes) {
+    if (stream != stream_) return;
+    response_buffer_.commit(bytes);
+    if (error) {
+      handle_read(stream, error, transferred + bytes);
+    } else if (bytes == 0) {
+      // No progress without an error: the body cannot reach its announced length.
+      handle_read(stream, boost::asio::error::eof, transferred);
+    } else {
+      read_body(stream, remaining - bytes, transferred + bytes);
+    }
+  });
+}
+
+void agent::handle_read(const exchange& stream, const boost::system::error_code& error,
+                        std::size_t bytes) {
+  if (stream != stream_) return;
+  end_exchange();
+  if (error == boost::asio::error::operation_aborted) return;
+  if (error) {
+    log_error(boost::format("%1% - while sending heartbeat to server: %2%") % name() %
+              error.message());
+    return;
+  }
+  last_delivered = cycle_start;
+  log_debug(boost::format("%1% - HTTP response received (%2% bytes)") % name() % bytes);
+  if (log_threshold() == log::debug) {
+    const auto data = response_buffer_.data();
+    log_debug(std::string(static_cast<const char*>(data.data()), std::min(bytes, data.size())));
+  }
+  process_reply(*this, response_buffer_);
+}
+
+}  // namespace tamro
