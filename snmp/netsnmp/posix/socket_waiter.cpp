@@ -1,0 +1,88 @@
+#include <fcntl.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+#include <boost/system/system_error.hpp>
+#include <cerrno>
+
+#include "snmp/netsnmp/socket_waiter.hpp"
+
+namespace tamro::netsnmp {
+namespace {
+
+constexpr int max_events = 512;  // a larger backlog is picked up by the next wait
+constexpr std::uint64_t interrupter_key = 0;
+
+[[noreturn]] void throw_errno(const char* what) {
+  throw boost::system::system_error(errno, boost::system::system_category(), what);
+}
+
+}  // namespace
+
+socket_waiter::socket_waiter() : events_(sizeof(epoll_event) * max_events) {
+  poller_ = ::epoll_create1(EPOLL_CLOEXEC);
+  if (poller_ < 0) throw_errno("epoll_create1");
+  interrupter_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (interrupter_ < 0) {
+    const int saved = errno;
+    ::close(poller_);
+    errno = saved;
+    throw_errno("eventfd");
+  }
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.u64 = interrupter_key;
+  if (::epoll_ctl(poller_, EPOLL_CTL_ADD, interrupter_, &event) != 0) {
+    const int saved = errno;
+    ::close(interrupter_);
+    ::close(poller_);
+    errno = saved;
+    throw_errno("epoll_ctl");
+  }
+}
+
+socket_waiter::~socket_waiter() {
+  ::close(interrupter_);
+  ::close(poller_);
+}
+
+bool socket_waiter::watch(int socket, std::uint64_t key) {
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.u64 = key;
+  if (::epoll_ctl(poller_, EPOLL_CTL_ADD, socket, &event) == 0) return true;
+  // A descriptor number is reused once the library closed a session: replace the record.
+  return errno == EEXIST && ::epoll_ctl(poller_, EPOLL_CTL_MOD, socket, &event) == 0;
+}
+
+void socket_waiter::unwatch(int socket) {
+  epoll_event event{};
+  ::epoll_ctl(poller_, EPOLL_CTL_DEL, socket, &event);
+}
+
+void socket_waiter::interrupt() {
+  const std::uint64_t one = 1;
+  // A full counter (EAGAIN) still leaves the interrupter readable.
+  [[maybe_unused]] const auto written = ::write(interrupter_, &one, sizeof one);
+}
+
+void socket_waiter::clear_interrupt() {
+  std::uint64_t count = 0;
+  [[maybe_unused]] const auto read = ::read(interrupter_, &count, sizeof count);
+}
+
+void socket_waiter::wait(int timeout_ms, std::vector<std::uint64_t>& ready) {
+  ready.clear();
+  auto* events = reinterpret_cast<epoll_event*>(events_.data());
+  const int count = ::epoll_wait(poller_, events, max_events, timeout_ms < 0 ? -1 : timeout_ms);
+  for (int i = 0; i < count; ++i) {
+    if (events[i].data.u64 != interrupter_key) ready.push_back(events[i].data.u64);
+  }
+}
+
+void socket_waiter::make_non_blocking(int socket) {
+  const int flags = ::fcntl(socket, F_GETFL, 0);
+  if (flags >= 0) ::fcntl(socket, F_SETFL, flags | O_NONBLOCK);
+}
+
+}  // namespace tamro::netsnmp

@@ -1,0 +1,357 @@
+#include "snmp/netsnmp/reactor.hpp"
+
+#include <climits>
+
+#include "log/logger.hpp"
+#include "snmp/netsnmp/error_category.hpp"
+#include "snmp/netsnmp/library.hpp"
+
+namespace tamro::netsnmp {
+
+// The library wants descriptor sets for reads and select information; ours only ever hold the
+// one socket of the call, and grow with the largest descriptor number.
+struct reactor::fd_sets {
+  netsnmp_large_fd_set read;
+  netsnmp_large_fd_set scratch;
+  fd_sets() {
+    netsnmp_large_fd_set_init(&read, FD_SETSIZE);
+    netsnmp_large_fd_set_init(&scratch, FD_SETSIZE);
+  }
+  ~fd_sets() {
+    netsnmp_large_fd_set_cleanup(&read);
+    netsnmp_large_fd_set_cleanup(&scratch);
+  }
+};
+
+// Set by the reactor thread around each library call, so the callback knows the session's
+// operations; empty on every other thread, where a callback (from a session close) is stale.
+thread_local reactor::session_entry* reactor::entry_in_call_ = nullptr;
+
+reactor::reactor(boost::asio::io_context& context)
+    : scheduler_(boost::asio::use_service<boost::asio::detail::io_context_impl>(context)),
+      fd_sets_(std::make_unique<fd_sets>()),
+      thread_([this] { run(); }) {}
+
+reactor::~reactor() {
+  halt();
+  op_queue ops;
+  take_all(ops);
+  while (auto* op = ops.front()) {
+    ops.pop();
+    op->destroy();
+  }
+}
+
+void reactor::start(reactor_op* op) {
+  scheduler_.work_started();
+  bool interrupt = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    netsnmp_transport* transport =
+        op->session != nullptr ? snmp_sess_transport(op->session) : nullptr;
+    if (stopped_ || transport == nullptr) {
+      op->state = stopped_ ? reactor_op::cancelled : reactor_op::failed;
+      op->library_error = error::bad_session;
+    } else {
+      auto [found, inserted] = table_.try_emplace(op->session);
+      session_entry& entry = found->second;
+      if (inserted) {
+        entry.handle = op->session;
+        entry.serial = ++last_serial_;
+        entry.socket = transport->sock;
+        by_serial_.emplace(entry.serial, &entry);
+      }
+      entry.ops.push_back(op);
+      if (!entry.send_pending) {
+        entry.send_pending = true;
+        send_queue_.push_back(entry.serial);
+      }
+      interrupt = request_interrupt();
+      op = nullptr;
+    }
+  }
+  if (op != nullptr) scheduler_.post_deferred_completion(op);
+  if (interrupt) waiter_.interrupt();
+}
+
+void reactor::cancel(session_handle session) {
+  bool interrupt = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = table_.find(session);
+    if (found == table_.end()) return;
+    for (auto* op : found->second.ops) {
+      if (!op->finished()) op->state = reactor_op::cancelled;
+    }
+    touch(found->second);
+    interrupt = request_interrupt();
+  }
+  if (interrupt) waiter_.interrupt();
+}
+
+void reactor::close(session_handle session) {
+  op_queue ops;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = table_.find(session);
+    if (found != table_.end()) {
+      for (auto* op : found->second.ops) {
+        if (!op->finished()) op->state = reactor_op::cancelled;
+        ops.push(op);
+      }
+      erase(found->second);
+    }
+  }
+  // Outside the mutex: the reactor no longer knows the session. The library calls back for
+  // the requests it still holds; those calls find no entry on this thread and do nothing.
+  snmp_sess_close(session);
+  scheduler_.post_deferred_completions(ops);
+}
+
+void reactor::stop() {
+  halt();
+  op_queue ops;
+  take_all(ops);
+  scheduler_.post_deferred_completions(ops);
+}
+
+void reactor::abandon() {
+  halt();
+  op_queue ops;
+  take_all(ops);
+  scheduler_.abandon_operations(ops);
+}
+
+void reactor::halt() {
+  bool interrupt = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+    interrupt = request_interrupt();
+  }
+  if (interrupt) waiter_.interrupt();
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+void reactor::take_all(op_queue& ops) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto& [handle, entry] : table_) {
+    for (auto* op : entry.ops) {
+      if (!op->finished()) op->state = reactor_op::cancelled;
+      ops.push(op);
+    }
+    if (entry.watched) waiter_.unwatch(entry.socket);
+  }
+  table_.clear();
+  by_serial_.clear();
+  deadlines_.clear();
+  send_queue_.clear();
+  touched_.clear();
+}
+
+bool reactor::request_interrupt() {
+  // One pending wake-up is enough however many starts come before the thread runs.
+  if (interrupt_pending_) return false;
+  interrupt_pending_ = true;
+  return true;
+}
+
+void reactor::run() {
+  while (run_once()) {
+  }
+}
+
+bool reactor::run_once() {
+  op_queue completions;
+  int wait = -1;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (interrupt_pending_) {
+      waiter_.clear_interrupt();
+      interrupt_pending_ = false;
+    }
+    if (stopped_) return false;
+    send_queued();
+    read_ready();
+    expire_deadlines();
+    collect(completions);
+    wait = wait_milliseconds();
+  }
+  scheduler_.post_deferred_completions(completions);
+  waiter_.wait(wait, ready_);
+  return true;
+}
+
+void reactor::send_queued() {
+  for (const auto serial : send_queue_) {
+    const auto found = by_serial_.find(serial);
+    if (found == by_serial_.end()) continue;
+    session_entry& entry = *found->second;
+    entry.send_pending = false;
+    for (auto* op : entry.ops) {
+      if (op->state == reactor_op::queued) send(entry, op);
+    }
+    touch(entry);
+  }
+  send_queue_.clear();
+}
+
+void reactor::send(session_entry& entry, reactor_op* op) {
+  if (!entry.watched) {
+    if (!waiter_.watch(entry.socket, entry.serial)) {
+      log_error("SNMP reactor cannot watch a session socket; request failed");
+      op->state = reactor_op::failed;
+      op->library_error = SNMPERR_GENERR;
+      return;
+    }
+    entry.watched = true;
+  }
+  op->id = ++last_op_id_;
+  entry_in_call_ = &entry;
+  const int request_id = snmp_sess_async_send(entry.handle, op->request, &reactor::library_callback,
+                                              reinterpret_cast<void*>(op->id));
+  entry_in_call_ = nullptr;
+  if (request_id != 0) {
+    op->request = nullptr;  // the library owns it now
+    if (op->state == reactor_op::queued) op->state = reactor_op::sent;
+  } else if (op->state == reactor_op::queued) {
+    // Refused without a callback. The request stays ours and is freed with the operation.
+    op->state = reactor_op::failed;
+    const int library_error = snmp_sess_session(entry.handle)->s_snmp_errno;
+    op->library_error = library_error != 0 ? library_error : SNMPERR_GENERR;
+  }
+}
+
+void reactor::read_ready() {
+  for (const auto serial : ready_) {
+    const auto found = by_serial_.find(serial);
+    if (found == by_serial_.end()) continue;  // closed or finished since the wait returned
+    session_entry& entry = *found->second;
+    NETSNMP_LARGE_FD_SET(entry.socket, &fd_sets_->read);
+    entry_in_call_ = &entry;
+    snmp_sess_read2(entry.handle, &fd_sets_->read);
+    entry_in_call_ = nullptr;
+    NETSNMP_LARGE_FD_CLR(entry.socket, &fd_sets_->read);
+    touch(entry);
+  }
+  ready_.clear();
+}
+
+void reactor::expire_deadlines() {
+  const auto now = clock::now();
+  while (!deadlines_.empty() && deadlines_.begin()->first <= now) {
+    const auto serial = deadlines_.begin()->second;
+    deadlines_.erase(deadlines_.begin());
+    session_entry& entry = *by_serial_.at(serial);
+    entry.deadline.reset();
+    entry_in_call_ = &entry;
+    snmp_sess_timeout(entry.handle);  // re-sends or times out the expired requests
+    entry_in_call_ = nullptr;
+    touch(entry);
+  }
+}
+
+void reactor::collect(op_queue& completions) {
+  for (const auto serial : touched_) {
+    const auto found = by_serial_.find(serial);
+    if (found == by_serial_.end()) continue;
+    session_entry& entry = *found->second;
+    entry.touched = false;
+    bool waiting = false;
+    for (auto* op : entry.ops) waiting = waiting || op->state == reactor_op::sent;
+    if (waiting && !refresh_deadline(entry)) {
+      // The library holds nothing for requests we still wait on: they would never end.
+      for (auto* op : entry.ops) {
+        if (op->state == reactor_op::sent) {
+          op->state = reactor_op::failed;
+          op->library_error = SNMPERR_GENERR;
+        }
+      }
+    }
+    auto kept = entry.ops.begin();
+    for (auto* op : entry.ops) {
+      if (op->finished()) {
+        completions.push(op);
+      } else {
+        *kept++ = op;
+      }
+    }
+    entry.ops.erase(kept, entry.ops.end());
+    if (entry.ops.empty()) erase(entry);
+  }
+  touched_.clear();
+}
+
+bool reactor::refresh_deadline(session_entry& entry) {
+  if (entry.deadline) {
+    deadlines_.erase({*entry.deadline, entry.serial});
+    entry.deadline.reset();
+  }
+  int descriptors = 0;
+  int block = 1;
+  timeval remaining{};
+  snmp_sess_select_info2_flags(entry.handle, &descriptors, &fd_sets_->scratch, &remaining, &block,
+                               NETSNMP_SELECT_NOALARMS);
+  NETSNMP_LARGE_FD_CLR(entry.socket, &fd_sets_->scratch);
+  if (block != 0) return false;
+  // Read the clock after the library did, so the deadline is never before its own.
+  const auto deadline = clock::now() + std::chrono::seconds(remaining.tv_sec) +
+                        std::chrono::microseconds(remaining.tv_usec);
+  entry.deadline = deadline;
+  deadlines_.emplace(deadline, entry.serial);
+  return true;
+}
+
+int reactor::wait_milliseconds() const {
+  if (deadlines_.empty()) return -1;
+  const auto remaining = deadlines_.begin()->first - clock::now();
+  if (remaining <= clock::duration::zero()) return 0;
+  const auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(remaining).count();
+  return milliseconds > INT_MAX ? INT_MAX : static_cast<int>(milliseconds);
+}
+
+void reactor::touch(session_entry& entry) {
+  if (entry.touched) return;
+  entry.touched = true;
+  touched_.push_back(entry.serial);
+}
+
+void reactor::erase(session_entry& entry) {
+  if (entry.watched) waiter_.unwatch(entry.socket);
+  if (entry.deadline) deadlines_.erase({*entry.deadline, entry.serial});
+  by_serial_.erase(entry.serial);
+  table_.erase(entry.handle);  // entry is gone from here on
+}
+
+int reactor::library_callback(int operation, snmp_session* session, int, netsnmp_pdu* pdu,
+                              void* magic) {
+  session_entry* entry = entry_in_call_;
+  if (entry == nullptr) return 1;
+  const auto id = reinterpret_cast<std::uintptr_t>(magic);
+  for (auto* op : entry->ops) {
+    if (op->id != id) continue;
+    // A cancelled request, or one already finished, keeps its state.
+    if (op->state != reactor_op::queued && op->state != reactor_op::sent) break;
+    switch (operation) {
+      case NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE:
+        op->response = pdu != nullptr ? snmp_clone_pdu(pdu) : nullptr;
+        op->state = reactor_op::received;
+        break;
+      case NETSNMP_CALLBACK_OP_TIMED_OUT:
+        op->state = reactor_op::timed_out;
+        break;
+      case NETSNMP_CALLBACK_OP_RESEND:  // the library re-sends; the request goes on
+      case NETSNMP_CALLBACK_OP_CONNECT:
+        break;
+      default:  // send failed, disconnected, security error: no answer will come
+        op->state = reactor_op::failed;
+        op->library_error = session != nullptr && session->s_snmp_errno != 0 ? session->s_snmp_errno
+                                                                             : SNMPERR_GENERR;
+        break;
+    }
+    break;
+  }
+  return 1;
+}
+
+}  // namespace tamro::netsnmp

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <boost/asio/detail/op_queue.hpp>
+#include <boost/asio/io_context.hpp>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "snmp/netsnmp/reactor_op.hpp"
+#include "snmp/netsnmp/socket_waiter.hpp"
+
+struct snmp_session;
+
+namespace tamro::netsnmp {
+
+// Runs every library call for the requests in flight on one thread of its own: sends queued
+// requests, reads the sessions whose socket is ready, processes time-outs at the earliest
+// deadline, and hands finished requests to the I/O service's completion queue. The mutex
+// guards the table and every operation in it; handlers never run under it.
+class reactor {
+ public:
+  using session_handle = void*;
+
+  explicit reactor(boost::asio::io_context& context);
+  ~reactor();  // stops the thread; what is left is freed without calling handlers
+  reactor(const reactor&) = delete;
+  reactor& operator=(const reactor&) = delete;
+
+  // The calls below run on the thread that runs the I/O service.
+
+  // Takes the operation, counts it as outstanding work and queues it for sending.
+  void start(reactor_op* op);
+  // Marks every operation of the session cancelled; they complete with -22.
+  void cancel(session_handle session);
+  // Takes the session out of the table (its operations complete with -22) before the library
+  // session is closed, so the reactor thread never uses a closed session.
+  void close(session_handle session);
+  // The stop drain: ends the thread and completes every operation with -22 through the I/O
+  // service; later starts complete with -22 at once.
+  void stop();
+  // The I/O service is going away: ends the thread and frees every operation without
+  // calling its handler.
+  void abandon();
+
+ private:
+  using clock = std::chrono::steady_clock;
+  using op_queue = boost::asio::detail::op_queue<boost::asio::detail::scheduler_operation>;
+
+  struct session_entry {
+    session_handle handle = nullptr;
+    std::uint64_t serial = 0;  // never reused, so a stale readiness report finds nothing
+    int socket = -1;
+    bool watched = false;
+    bool send_pending = false;
+    bool touched = false;
+    std::vector<reactor_op*> ops;  // in start order
+    std::optional<clock::time_point> deadline;
+  };
+  struct fd_sets;
+
+  void run();
+  bool run_once();
+  void send_queued();
+  void send(session_entry& entry, reactor_op* op);
+  void read_ready();
+  void expire_deadlines();
+  void collect(op_queue& completions);
+  bool refresh_deadline(session_entry& entry);
+  int wait_milliseconds() const;
+  void touch(session_entry& entry);
+  void erase(session_entry& entry);
+  bool request_interrupt();
+  void halt();
+  void take_all(op_queue& ops);
+
+  static int library_callback(int operation, snmp_session* session, int request_id,
+                              netsnmp_pdu* pdu, void* magic);
+  static thread_local session_entry* entry_in_call_;
+
+  boost::asio::detail::scheduler& scheduler_;
+  std::mutex mutex_;
+  std::unordered_map<session_handle, session_entry> table_;
+  std::unordered_map<std::uint64_t, session_entry*> by_serial_;
+  std::set<std::pair<clock::time_point, std::uint64_t>> deadlines_;
+  std::vector<std::uint64_t> send_queue_;
+  std::vector<std::uint64_t> touched_;
+  std::vector<std::uint64_t> ready_;  // reactor thread only
+  std::uint64_t last_serial_ = 0;
+  std::uintptr_t last_op_id_ = 0;
+  bool stopped_ = false;
+  bool interrupt_pending_ = false;
+  std::unique_ptr<fd_sets> fd_sets_;
+  socket_waiter waiter_;
+  std::thread thread_;  // last: starts once everything above exists
+};
+
+}  // namespace tamro::netsnmp

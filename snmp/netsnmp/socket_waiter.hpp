@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace tamro::netsnmp {
+
+// Waits for any of many sockets to become readable, with no limit on descriptor numbers and a
+// cost per wake-up that grows with the ready sockets, not the watched ones. Also holds the
+// interrupter that wakes a wait from another thread.
+class socket_waiter {
+ public:
+  socket_waiter();  // throws boost::system::system_error
+  ~socket_waiter();
+  socket_waiter(const socket_waiter&) = delete;
+  socket_waiter& operator=(const socket_waiter&) = delete;
+
+  // key identifies the socket in wait()'s results; it must not be 0. False when the system
+  // refuses (out of memory or watch limit).
+  bool watch(int socket, std::uint64_t key);
+  void unwatch(int socket);
+
+  void interrupt();  // any thread
+  void clear_interrupt();
+
+  // Waits at most timeout_ms (negative: no limit), then replaces `ready` with the keys of
+  // the readable sockets. An interrupt ends the wait but adds no key.
+  void wait(int timeout_ms, std::vector<std::uint64_t>& ready);
+
+  // Reads must never block the waiting thread, even on a stale readiness report.
+  static void make_non_blocking(int socket);
+
+ private:
+  int poller_ = -1;
+  int interrupter_ = -1;
+  std::vector<char> events_;  // room for the system's event records
+};
+
+}  // namespace tamro::netsnmp

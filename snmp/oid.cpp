@@ -1,0 +1,45 @@
+#include "snmp/oid.hpp"
+
+#include <type_traits>
+
+#include "snmp/netsnmp/library.hpp"
+
+namespace tamro::snmp {
+namespace {
+
+static_assert(std::is_same_v<oid_value::subidentifier, ::oid>);
+static_assert(oid_value::max_length == MAX_OID_LEN);
+
+std::string print_oid(const ::oid* name, std::size_t length) {
+  char buffer[512];
+  buffer[0] = '\0';
+  snprint_objid(buffer, sizeof buffer, name, length);
+  return buffer;
+}
+
+}  // namespace
+
+oid_value::oid_value(const std::string& text)
+    : buffer_(std::make_unique<subidentifier[]>(max_length)) {
+  std::size_t length = max_length;
+  if (read_objid(text.c_str(), buffer_.get(), &length) != 0) {
+    length_ = length;
+  } else {
+    buffer_.reset();
+  }
+}
+
+std::string oid_value::text() const { return print_oid(buffer_.get(), length_); }
+
+void add_oids(pdu& request, const std::set<std::string>& oids) {
+  for (const auto& text : oids) {
+    const oid_value name(text);
+    snmp_add_null_var(request.get(), name.data(), name.size());
+  }
+}
+
+std::string oid_text(const netsnmp_variable_list& varbind) {
+  return print_oid(varbind.name, varbind.name_length);
+}
+
+}  // namespace tamro::snmp

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "snmp/netsnmp/types.hpp"
+#include "snmp/pdu.hpp"
+
+namespace tamro::snmp {
+
+// An OID parsed by the library from its text form. Text that does not parse gives an empty
+// value (no sub-identifiers), which no response ever matches.
+class oid_value {
+ public:
+  using subidentifier = unsigned long;  // the library's `oid`
+  static constexpr std::size_t max_length = 128;
+
+  explicit oid_value(const std::string& text);
+
+  const subidentifier* data() const { return buffer_.get(); }
+  std::size_t size() const { return length_; }
+  bool empty() const { return length_ == 0; }
+  // The library's printed form: a leading dot and numbers once numeric output is configured.
+  std::string text() const;
+
+ private:
+  std::unique_ptr<subidentifier[]> buffer_;
+  std::size_t length_ = 0;
+};
+
+// Appends one varbind with a null value per OID text, in the set's (byte-wise) order.
+void add_oids(pdu& request, const std::set<std::string>& oids);
+
+// The varbind's name as printed by the library.
+std::string oid_text(const netsnmp_variable_list& varbind);
+
+}  // namespace tamro::snmp

@@ -1,0 +1,101 @@
+#include "tests/support/snmpd.hpp"
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+
+namespace tamro::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+std::string configuration(const snmpd_options& o) {
+  std::string text;
+  text += "rocommunity " + o.community + " " + o.client_network + "\n";
+  if (!o.write_community.empty()) {
+    text += "rwcommunity " + o.write_community + " " + o.client_network + "\n";
+  }
+  text += "sysName " + o.sys_name + "\n";
+  text += "sysLocation " + o.sys_location + "\n";
+  text += "sysContact " + o.sys_contact + "\n";
+  text += "dontLogTCPWrappersConnects yes\n";  // one line per request otherwise
+  for (const auto& line : o.extra_lines) text += line + "\n";
+  return text;
+}
+
+}  // namespace
+
+snmpd::snmpd(snmpd_options options) : options_(std::move(options)), port_(free_port(SOCK_DGRAM)) {
+  write_file(dir_.file("snmpd.conf"), configuration(options_));
+  process_ = std::make_unique<child_process>(
+      std::vector<std::string>{TAMRO_SNMPD, "-f", "-Lo", "-C", "-c", dir_.file("snmpd.conf"), "-p",
+                               dir_.file("snmpd.pid"), "-M", dir_.path(), "-m", "",
+                               "udp:" + options_.listen_address + ":" + std::to_string(port_)},
+      dir_.file("snmpd.out"),
+      std::map<std::string, std::string>{{"SNMP_PERSISTENT_DIR", dir_.file("persist")},
+                                         {"SNMPCONFPATH", dir_.path()}});
+  const bool ready = wait_until(
+      [this] {
+        if (!process_->running()) return true;
+        int code = -1;
+        run_tool({"snmpget", "-v2c", "-c", options_.community, "-t", "0.2", "-r", "0", peer(),
+                  ".1.3.6.1.2.1.1.5.0"},
+                 &code);
+        return code == 0;
+      },
+      milliseconds(10000));
+  if (!ready || !process_->running()) {
+    throw std::runtime_error("snmpd did not start: " + process_->output());
+  }
+}
+
+snmpd::~snmpd() { stop(); }
+
+std::string snmpd::peer() const { return "127.0.0.1:" + std::to_string(port_); }
+
+std::string snmpd::writable_integer(const std::string& oid, long initial) {
+  return "override -rw " + oid + " integer " + std::to_string(initial);
+}
+
+void snmpd::set_integer(const std::string& oid, long value) const {
+  int code = -1;
+  const auto output = run_tool({"snmpset", "-v2c", "-c", options_.write_community, "-t", "1", "-r",
+                                "1", peer(), oid, "i", std::to_string(value)},
+                               &code);
+  if (code != 0) throw std::runtime_error("snmpset " + oid + " failed: " + output);
+}
+
+std::string snmpd::get(const std::string& oid) const {
+  int code = -1;
+  auto output = run_tool(
+      {"snmpget", "-v2c", "-c", options_.community, "-t", "1", "-r", "1", "-Oqv", peer(), oid},
+      &code);
+  if (code != 0) throw std::runtime_error("snmpget " + oid + " failed: " + output);
+  while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
+  return output;
+}
+
+void snmpd::stop() {
+  if (!process_ || !process_->running()) return;
+  process_->signal(SIGTERM);
+  if (!process_->wait(milliseconds(3000))) {
+    process_->signal(SIGKILL);
+    process_->wait(milliseconds(3000));
+  }
+}
+
+std::string snmpd::run_tool(const std::vector<std::string>& argv, int* exit_code) const {
+  static std::atomic<int> counter{0};
+  const auto output_file = dir_.file("tool-" + std::to_string(++counter) + ".out");
+  std::vector<std::string> full{argv.front(), "-Ln", "-M", dir_.path(), "-m", ""};
+  full.insert(full.end(), argv.begin() + 1, argv.end());
+  child_process tool(full, output_file,
+                     {{"SNMP_PERSISTENT_DIR", dir_.file("client")}, {"SNMPCONFPATH", dir_.path()}});
+  const auto code = tool.wait(milliseconds(10000));
+  *exit_code = code ? *code : -1;
+  return tool.output();
+}
+
+}  // namespace tamro::test
