@@ -1,0 +1,31 @@
+#include "agents/status_reporter.hpp"
+
+#include <ctemplate/template.h>
+
+namespace tamro::agents {
+
+status_reporter::status_reporter(boost::asio::io_context& io, const host_identity& identity)
+    : agent(io), identity_(&identity) {
+  longest_interval_seconds = longest_interval;
+}
+
+void status_reporter::start_heartbeat() {
+  ctemplate::TemplateDictionary dictionary("heartbeat");
+  dictionary.SetValue("TAMRO_MAC_ADDRESS", identity_->mac_address);
+  dictionary.SetValue("IP_ADDRESS", identity_->ip_address);
+  dictionary.SetValue("MAC_ADDRESS", identity_->mac_address);
+  dictionary.SetValue("LOCATION", identity_->location);
+  dictionary.SetValue("NAME", identity_->name);
+  dictionary.SetValue("FIRMWARE_REVISION", identity_->version);
+  dictionary.SetValue("SERIAL_NUMBER", identity_->serial_number);
+  dictionary.SetIntValue("UPTIME", identity_->uptime);
+  send_heartbeat(dictionary);
+}
+
+std::string status_reporter::name() const { return "<status reporter>"; }
+
+void status_reporter::on_reply(const boost::property_tree::ptree& reply) {
+  if (receiver_) receiver_->receive_lists(reply);
+}
+
+}  // namespace tamro::agents

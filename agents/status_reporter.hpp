@@ -1,0 +1,33 @@
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/property_tree/ptree_fwd.hpp>
+#include <string>
+
+#include "agents/host_identity.hpp"
+#include "agents/list_receiver.hpp"
+#include "reporting/agent.hpp"
+
+namespace tamro::agents {
+
+// Reports this service itself, from its host identity, without any SNMP traffic.
+class status_reporter : public agent {
+ public:
+  // The interval is written back to the configuration file, which accepts no more.
+  static constexpr std::int32_t longest_interval = 7200;
+
+  status_reporter(boost::asio::io_context& io, const host_identity& identity);
+
+  void start_heartbeat() override;
+  std::string name() const override;
+  void on_reply(const boost::property_tree::ptree& reply) override;
+
+  // Where pushed lists go; none by default (they are then ignored).
+  void set_list_receiver(list_receiver* receiver) { receiver_ = receiver; }
+
+ private:
+  const host_identity* identity_;
+  list_receiver* receiver_ = nullptr;
+};
+
+}  // namespace tamro::agents
