@@ -1,0 +1,311 @@
+#include <gtest/gtest.h>
+
+#include <ctemplate/template.h>
+#include <boost/asio/error.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/property_tree/ptree.hpp>
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+#include "config/configuration_error.hpp"
+#include "reporting/agent.hpp"
+#include "reporting/http_error.hpp"
+#include "reporting/x509_error.hpp"
+#include "tests/reporting/agent_support.hpp"
+
+namespace tamro {
+namespace {
+
+using boost::property_tree::ptree;
+using namespace std::chrono_literals;
+
+class test_agent : public agent {
+ public:
+  explicit test_agent(boost::asio::io_context& io) : agent(io) {}
+  void start_heartbeat() override {
+    ctemplate::TemplateDictionary dictionary("heartbeat");
+    dictionary.SetValue("NAME", "a&b");
+    send_heartbeat(dictionary);
+  }
+  std::string name() const override { return "<test agent>"; }
+  void on_reply(const ptree&) override { ++replies; }
+
+  int replies = 0;
+};
+
+const char* const test_template =
+    "<?xml version=\"1.0\"?>\n"
+    "<hb counter=\"{{HEARTBEAT_COUNTER}}\">\n"
+    "\n"
+    "  <name>{{NAME:xml_escape}}</name>\n"
+    "</hb>\n";
+
+std::string rendered(int counter) {
+  return "<?xml version=\"1.0\"?>\n<hb counter=\"" + std::to_string(counter) +
+         "\">\n  <name>a&amp;b</name>\n</hb>\n";
+}
+
+const std::string send_error = "<test agent> - while sending heartbeat to server: ";
+
+struct AgentTest : ::testing::Test {
+  test::temp_dir dir;
+  boost::asio::io_context io;
+  test_agent target{io};
+  test::captured_log log;
+
+  void configure(const std::string& server_uri, const ptree& extra = {}) {
+    test::write_file(dir.file("heartbeat.xml"), test_template);
+    ptree section = extra;
+    section.put("heartbeat-template", dir.file("heartbeat.xml"));
+    section.put("server-uri", server_uri);
+    if (!section.get_optional<std::string>("http-timeout")) section.put("http-timeout", "5");
+    agent::configure(section);
+  }
+
+  // One reporting cycle as the scheduler runs it, until nothing is left to do.
+  void run_cycle() {
+    target.cycle_start = boost::posix_time::second_clock::universal_time();
+    target.start_heartbeat();
+    run();
+  }
+
+  void run() {
+    io.restart();
+    io.run_for(15s);
+    ASSERT_TRUE(io.stopped()) << "the exchange did not finish";
+  }
+};
+
+TEST_F(AgentTest, PostCarriesTheRenderedHeartbeatAndTheReplyIsApplied) {
+  test::management_server server(dir);
+  ptree extra;
+  extra.put("user-agent", "probe/2.0");
+  configure(server.url("/klav/heartbeat?site=1"), extra);
+  server.script(R"({"interval": 600, "statistics": [{"id": "up", "oid": "1.3.6.1.2.1.1.3.0"}]})");
+  target.busy = true;
+  run_cycle();
+
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  const auto& request = requests[0];
+  EXPECT_EQ(request.request_line, "POST /klav/heartbeat?site=1 HTTP/1.0");
+  const std::string body = rendered(1);
+  const decltype(request.headers) expected = {
+      {"Host", "127.0.0.1:" + std::to_string(server.port())},
+      {"Accept", "*/*"},
+      {"Content-Length", std::to_string(body.size())},
+      {"Content-Type", "application/xml; charset=\"utf-8\""},
+      {"User-Agent", "probe/2.0"},
+      {"Connection", "close"}};
+  EXPECT_EQ(request.headers, expected);
+  EXPECT_EQ(request.body, body);
+
+  EXPECT_FALSE(target.busy);
+  EXPECT_EQ(target.last_delivered, target.cycle_start);
+  EXPECT_FALSE(target.is_due());
+  EXPECT_EQ(target.replies, 1);
+  EXPECT_EQ(target.interval, boost::posix_time::seconds(600));
+  EXPECT_TRUE(target.interval_changed);
+  ASSERT_EQ(target.requested_statistics.size(), 1u);
+  EXPECT_EQ(target.requested_statistics[0].id, "up");
+
+  EXPECT_TRUE(log.has('D', "<test agent> - HTTP POST request sent"));
+  EXPECT_TRUE(log.has('D', "<test agent> - HTTP response content type application/xml"));
+  EXPECT_TRUE(log.has_prefix('D', "<test agent> - HTTP response content length "));
+  EXPECT_TRUE(log.has_prefix('D', "<test agent> - HTTP response received ("));
+  EXPECT_TRUE(log.has_prefix('D', "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<heartbeat-reply>"))
+      << "the reply body is dumped at debug level";
+  EXPECT_EQ(log.count('E') + log.count('W'), 0) << log.text();
+
+  // Each post counts; the default user agent applies when the section has none.
+  configure(server.url());
+  target.last_delivered = boost::posix_time::not_a_date_time;
+  run_cycle();
+  ASSERT_EQ(server.requests().size(), 2u);
+  EXPECT_EQ(server.requests()[1].body, rendered(2));
+  EXPECT_EQ(server.requests()[1].headers[4],
+            std::make_pair(std::string("User-Agent"), std::string("klav-agent/1.0 (TAMRO)")));
+  EXPECT_EQ(target.heartbeat_counter(), 2);
+}
+
+TEST_F(AgentTest, FailedExchangesLeaveTheAgentIdleAndDue) {
+  test::management_server server(dir);
+  test::write_file(dir.file("reply.xml"), "<heartbeat-reply/>");
+  struct failure {
+    std::string uri, script;
+    char level;
+    std::string message;
+  };
+  const failure failures[] = {
+      {server.url(), R"({"status": 404})", 'E',
+       send_error + http::make_status_error(404).message()},
+      {server.url(), R"({"misbehave": "no-content-length"})", 'W',
+       "<test agent> - HTTP response without content received"},
+      {server.url(), R"({"misbehave": "zero-length"})", 'W',
+       "<test agent> - HTTP response without content received"},
+      {server.url(), R"({"misbehave": "short-body"})", 'E',
+       send_error + boost::system::error_code(boost::asio::error::eof).message()},
+      {"gopher://127.0.0.1/", "{}", 'E',
+       send_error +
+           boost::system::error_code(boost::asio::error::operation_not_supported).message()},
+      // A local file has no length: it is read to its end, which counts as a failure.
+      {"file://" + dir.file("reply.xml"), "{}", 'E',
+       send_error + boost::system::error_code(boost::asio::error::eof).message()},
+  };
+  for (const auto& f : failures) {
+    SCOPED_TRACE(f.script + " " + f.uri);
+    configure(f.uri);
+    server.script(f.script);
+    const int before = log.count(f.level);
+    target.busy = true;
+    run_cycle();
+    EXPECT_TRUE(log.has(f.level, f.message)) << log.text();
+    EXPECT_EQ(log.count(f.level), before + 1);
+    EXPECT_FALSE(target.busy);
+    EXPECT_TRUE(target.last_delivered.is_not_a_date_time());
+    EXPECT_TRUE(target.is_due());
+  }
+  EXPECT_EQ(target.replies, 0);
+
+  // The cut reply left bytes behind; the next reply must parse on its own.
+  configure(server.url());
+  server.script(
+      R"({"misbehave": "short-body", "body": "<heartbeat-reply><heartbeat-interval>900"})");
+  run_cycle();
+  server.script(R"({"interval": 60})");
+  run_cycle();
+  EXPECT_EQ(target.replies, 1);
+  EXPECT_EQ(target.interval, boost::posix_time::seconds(60));
+  EXPECT_FALSE(log.has_prefix('E', "<test agent> - while parsing KLAV server response XML"));
+}
+
+TEST_F(AgentTest, MalformedReplyStillCountsAsDelivered) {
+  test::management_server server(dir);
+  configure(server.url());
+  server.script(R"({"misbehave": "malformed-xml"})");
+  run_cycle();
+  EXPECT_TRUE(log.has_prefix('E', "<test agent> - while parsing KLAV server response XML: "));
+  EXPECT_EQ(target.last_delivered, target.cycle_start);
+  EXPECT_FALSE(target.is_due());
+  EXPECT_EQ(target.replies, 0);
+}
+
+TEST_F(AgentTest, SilentServerEndsTheExchangeAtTheTimeout) {
+  test::management_server server(dir);
+  ptree extra;
+  extra.put("http-timeout", "1");
+  configure(server.url(), extra);
+  server.script(R"({"misbehave": "silent"})");
+  target.busy = true;
+  const auto start = std::chrono::steady_clock::now();
+  run_cycle();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+  EXPECT_TRUE(log.has_prefix('E', send_error)) << log.text();
+  EXPECT_FALSE(target.busy);
+  EXPECT_TRUE(target.is_due());
+}
+
+TEST_F(AgentTest, NewerPostReplacesTheExchangeInFlight) {
+  test::management_server server(dir);
+  configure(server.url());
+  server.script(R"({"misbehave": "silent"})");
+  target.start_heartbeat();
+  io.restart();
+  for (int i = 0; i < 100 && server.requests().empty(); ++i) io.run_for(50ms);
+  ASSERT_EQ(server.requests().size(), 1u);
+
+  server.script("{}");
+  target.cycle_start = boost::posix_time::second_clock::universal_time();
+  target.start_heartbeat();
+  run();
+  EXPECT_EQ(target.replies, 1);
+  EXPECT_EQ(target.last_delivered, target.cycle_start);
+  EXPECT_EQ(log.count('E'), 0) << "the abandoned exchange must not report: " << log.text();
+  ASSERT_EQ(server.requests().size(), 2u);
+  EXPECT_EQ(server.requests()[1].body, rendered(2));
+}
+
+TEST_F(AgentTest, ConfigurationErrorsNameTheCause) {
+  test::write_file(dir.file("heartbeat.xml"), test_template);
+  const auto section = [&](const std::string& key, const std::string& value) {
+    ptree s;
+    s.put("heartbeat-template", dir.file("heartbeat.xml"));
+    s.put("server-uri", "http://127.0.0.1:1/");
+    if (value.empty()) {
+      s.erase(key);
+    } else {
+      s.put(key, value);
+    }
+    return s;
+  };
+  const auto message = [](const ptree& s) -> std::string {
+    try {
+      agent::configure(s);
+    } catch (const configuration_error& e) {
+      return std::string("configuration_error: ") + e.what();
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+    return "accepted";
+  };
+  EXPECT_EQ(message(section("server-uri", "")), "configuration_error: No such node (server-uri)");
+  EXPECT_EQ(message(section("heartbeat-template", "")),
+            "configuration_error: No such node (heartbeat-template)");
+  EXPECT_NE(message(section("server-uri", "no url")).find("configuration_error: "),
+            std::string::npos);
+  EXPECT_EQ(message(section("heartbeat-template", dir.file("absent.xml"))),
+            "unable to load and parse template file " + dir.file("absent.xml"));
+  EXPECT_EQ(message(section("http-timeout", "0")), "configuration_error: invalid http-timeout 0");
+  EXPECT_EQ(message(section("http-timeout", "soon")),
+            "configuration_error: invalid http-timeout soon");
+  EXPECT_EQ(message(section("ignore-cert-hostname", "maybe")), "accepted");
+
+  ptree codes = section("ignore-cert-errors", "");
+  codes.add("ignore-cert-errors.error-code", "18");
+  codes.add("ignore-cert-errors.comment", "not a code");
+  EXPECT_EQ(message(codes), "accepted");
+  codes.add("ignore-cert-errors.error-code", "x18");
+  EXPECT_EQ(message(codes).find("configuration_error: "), 0u);
+}
+
+// Heartbeats over TLS, with a certificate authority the process trusts.
+struct AgentTlsTest : AgentTest {
+  test::test_pki pki = test::make_test_pki(dir);
+  AgentTlsTest() { ::setenv("SSL_CERT_FILE", pki.ca_certificate.c_str(), 1); }
+  ~AgentTlsTest() override { ::unsetenv("SSL_CERT_FILE"); }
+};
+
+TEST_F(AgentTlsTest, TrustedCertificateForTheAddress) {
+  test::management_server server(dir, pki.ip_host);
+  configure(server.url());
+  run_cycle();
+  EXPECT_EQ(target.replies, 1) << log.text();
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_TRUE(server.requests()[0].tls);
+  EXPECT_EQ(server.requests()[0].body, rendered(1));
+}
+
+TEST_F(AgentTlsTest, HostNameMismatchUnlessIgnored) {
+  test::management_server server(dir, pki.other_host);
+  configure(server.url());
+  run_cycle();
+  EXPECT_TRUE(log.has(
+      'E',
+      send_error + make_error_code(https::error::x509::cert_error::host_name_mismatch).message()))
+      << log.text();
+  EXPECT_EQ(target.replies, 0);
+  EXPECT_TRUE(server.requests().empty());
+
+  ptree extra;
+  extra.put("ignore-cert-hostname", "true");
+  configure(server.url(), extra);
+  run_cycle();
+  EXPECT_EQ(target.replies, 1) << log.text();
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+}  // namespace
+}  // namespace tamro
