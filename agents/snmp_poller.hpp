@@ -1,0 +1,70 @@
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/property_tree/ptree_fwd.hpp>
+#include <boost/system/error_code.hpp>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "agents/host_identity.hpp"
+#include "mapping/mapping.hpp"
+#include "reporting/agent.hpp"
+#include "snmp/response_map.hpp"
+#include "snmp/service.hpp"
+
+namespace ctemplate {
+class TemplateDictionary;
+}
+
+namespace tamro::agents {
+
+// Reports one SNMP device: each cycle sends one GET for every OID the device's mapping and
+// the server's requests need, and turns the answer into a heartbeat. Owned by the device
+// repository, which configures the public settings; never destroyed while busy, because
+// the SNMP and HTTP completions in flight point to it.
+class snmp_poller : public agent {
+ public:
+  static constexpr const char* default_community = "vexrol";
+
+  snmp_poller(boost::asio::io_context& io, const host_identity& identity);
+  ~snmp_poller() override;
+
+  void start_heartbeat() override;
+  // Cancels the request in flight; its completion still runs, with an error.
+  void cancel() override;
+  std::string name() const override;
+  void on_reply(const boost::property_tree::ptree& reply) override;
+
+  // Fills a heartbeat dictionary from one answer: the device's variables, the requested
+  // statistics, the alarm transitions and the pending traps. Throws mapping_error when
+  // the answer lacks a value of the mapping.
+  void fill_heartbeat(const snmp::oid_value_map& response,
+                      ctemplate::TemplateDictionary& dictionary);
+
+ private:
+  snmp::service& service_;
+  snmp::service::session_handle session_ = nullptr;
+
+ public:
+  int version = 0;  // the SNMP library's codes: 0 v1, 1 v2c, 3 v3
+  std::string address;
+  std::string peer;  // address, then ":" and the port unless it is 161
+  std::string community = default_community;
+  std::shared_ptr<const tamro::mapping> mapping;
+  // Set when the device list was reloaded during a request: its answer is ignored.
+  bool recycled = false;
+  std::string trap_alarm_id;
+  std::vector<std::string> pending_traps;
+  // OIDs of the requested alarms whose condition held when last seen.
+  std::set<std::string> active_alarms;
+
+ private:
+  void handle_response(const boost::system::error_code& error, snmp::pdu* response);
+  void use_response(snmp::pdu* response);
+
+  const host_identity& identity_;
+};
+
+}  // namespace tamro::agents
