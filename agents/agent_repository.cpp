@@ -1,0 +1,198 @@
+#include "agents/agent_repository.hpp"
+
+#include <boost/algorithm/string/case_conv.hpp>
+#include <boost/asio/ip/address_v4.hpp>
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/property_tree/ptree.hpp>
+#include <boost/random/mersenne_twister.hpp>
+#include <boost/random/uniform_int_distribution.hpp>
+#include <cctype>
+#include <stdexcept>
+#include <vector>
+
+#include "agents/snmp_poller.hpp"
+#include "log/logger.hpp"
+
+namespace tamro {
+namespace {
+
+using boost::property_tree::ptree;
+
+constexpr unsigned default_snmp_port = 161;
+constexpr int first_heartbeat_slots = 9;
+constexpr int tick_seconds = 30;
+
+void check_device_element(const std::string& element) {
+  if (element != "device") throw std::runtime_error("Not a device node: " + element);
+}
+
+// Digits only, within 16 bits; anything else counts as absent.
+boost::optional<unsigned> udp_port(const ptree& node) {
+  const auto text = node.get_optional<std::string>("udp-port");
+  if (!text || text->empty() || text->size() > 5) return boost::none;
+  unsigned port = 0;
+  for (const char c : *text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return boost::none;
+    port = port * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (port > 65535) return boost::none;
+  return port;
+}
+
+int snmp_version_code(const std::string& text) {
+  const std::string lowered = boost::algorithm::to_lower_copy(text);
+  if (lowered == "1" || lowered == "v1") return 0;
+  if (lowered == "2" || lowered == "2c" || lowered == "v2" || lowered == "v2c") return 1;
+  if (lowered == "3" || lowered == "v3") return 3;
+  throw std::runtime_error("unknown SNMP version " + lowered);
+}
+
+const char* snmp_version_text(int code) {
+  switch (code) {
+    case 1:
+      return "v2c";
+    case 3:
+      return "v3";
+    default:
+      return "v1";
+  }
+}
+
+// New devices start their first heartbeat spread over the first ten ticks, so that a long
+// list does not poll all at once. The same sequence in every run.
+int first_heartbeat_slot() {
+  static boost::random::mt19937 generator;
+  boost::random::uniform_int_distribution<int> slots(0, first_heartbeat_slots);
+  return slots(generator);
+}
+
+}  // namespace
+
+agent_repository::agent_repository(boost::asio::io_context& io, mapping_repository& mappings,
+                                   const host_identity& identity)
+    : io_(io), mappings_(mappings), identity_(identity) {}
+
+void agent_repository::save_devices(const std::string& path) {
+  save(path);
+  for (const auto& entry : items()) entry.second->interval_changed = false;
+  modified_ = false;
+}
+
+bool agent_repository::is_modified() const {
+  if (modified_) return true;
+  for (const auto& entry : items())
+    if (entry.second->interval_changed) return true;
+  return false;
+}
+
+void agent_repository::sweep_dead() {
+  std::vector<std::string> swept;
+  for (const auto& entry : items()) {
+    if (entry.second->dead && !entry.second->busy) {
+      log_debug(boost::format("%1% - removing dead agent from list of known agents") % entry.first);
+      swept.push_back(entry.first);
+    }
+  }
+  for (const std::string& key : swept) items().erase(key);
+}
+
+void agent_repository::refresh_mappings() {
+  log_debug("refreshing SNMP pollers' variable mappings");
+  std::vector<std::string> retired;
+  for (const auto& entry : items()) {
+    auto* poller = dynamic_cast<agents::snmp_poller*>(entry.second.get());
+    if (!poller || !poller->mapping) continue;
+    try {
+      poller->mapping = mappings_.get(poller->mapping->name());
+    } catch (const std::exception& e) {
+      log_error(boost::format("%1% - no longer monitored: %2%") % poller->name() % e.what());
+      retired.push_back(entry.first);
+    }
+  }
+  if (retired.empty()) return;
+  for (const std::string& key : retired) remove(key);
+  modified_ = true;
+}
+
+void agent_repository::on_item_error(const std::exception& e) {
+  log_error(boost::format("Error while parsing device node: %1%") % e.what());
+}
+
+const char* agent_repository::root_name() const { return "devices"; }
+
+std::string agent_repository::item_key(const std::string& element, const ptree& node) {
+  check_device_element(element);
+  return node.get<std::string>("ip-address");
+}
+
+std::shared_ptr<agent> agent_repository::create_item(const std::string& element,
+                                                     const ptree& node) {
+  check_device_element(element);
+  const auto address = node.get<std::string>("ip-address");
+  boost::system::error_code invalid;
+  boost::asio::ip::make_address_v4(address, invalid);
+  if (invalid) throw std::runtime_error("invalid agent IP address: " + address);
+
+  std::shared_ptr<agents::snmp_poller> poller;
+  const auto held = items().find(address);
+  if (held != items().end()) poller = std::dynamic_pointer_cast<agents::snmp_poller>(held->second);
+  const bool created = !poller;
+  if (created) {
+    poller = std::make_shared<agents::snmp_poller>(io_, identity_);
+    log_debug(boost::format("%1% - SNMP poller created") % address);
+  } else {
+    log_debug(boost::format("%1% - SNMP poller recycled") % address);
+    // The answer in flight was asked for with the old settings.
+    if (poller->busy) poller->recycled = true;
+  }
+
+  poller->address = address;
+  poller->mapping = mappings_.get(node.get<std::string>("mapping-name"));
+  poller->peer = address;
+  const auto port = udp_port(node);
+  if (port && *port != default_snmp_port) poller->peer += ":" + std::to_string(*port);
+  poller->community = node.get("community", std::string(agents::snmp_poller::default_community));
+  if (const auto version = node.get_optional<std::string>("snmp-version"))
+    poller->version = snmp_version_code(*version);
+
+  if (created) {
+    poller->last_delivered = boost::posix_time::second_clock::universal_time() -
+                             boost::posix_time::seconds(tick_seconds * first_heartbeat_slot());
+    if (const auto interval = node.get_optional<int>("heartbeat-interval")) {
+      if (*interval < 1)
+        throw std::runtime_error("invalid heartbeat interval " +
+                                 node.get<std::string>("heartbeat-interval"));
+      poller->interval = boost::posix_time::seconds(*interval);
+    }
+  }
+  return poller;
+}
+
+void agent_repository::write_item(ptree& root, const agent& item) const {
+  const auto* poller = dynamic_cast<const agents::snmp_poller*>(&item);
+  if (!poller) return;
+  ptree& device = root.add("device", "");
+  device.add("ip-address", poller->address);
+  const auto colon = poller->peer.find(':');
+  if (colon != std::string::npos) device.add("udp-port", poller->peer.substr(colon + 1));
+  device.add("snmp-version", snmp_version_text(poller->version));
+  device.add("community", poller->community);
+  if (poller->mapping) device.add("mapping-name", poller->mapping->name());
+  device.add("heartbeat-interval", poller->interval.total_seconds());
+}
+
+void agent_repository::remove(const std::string& key) {
+  const auto held = items().find(key);
+  if (held == items().end()) return;
+  if (held->second->busy) {
+    log_debug(boost::format("%1% - orphaned agent is busy and cannot be removed from list of "
+                            "known agents - marking as dead") %
+              key);
+    held->second->dead = true;
+    return;
+  }
+  log_debug(boost::format("%1% - removing orphaned agent from list of known agents") % key);
+  items().erase(held);
+}
+
+}  // namespace tamro
