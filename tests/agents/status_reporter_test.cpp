@@ -2,15 +2,18 @@
 
 #include <ctemplate/template.h>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/streambuf.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <boost/property_tree/xml_parser.hpp>
 #include <chrono>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "agents/status_reporter.hpp"
+#include "reporting/reply_processing.hpp"
 #include "tests/reporting/agent_support.hpp"
 
 namespace tamro::agents {
@@ -103,15 +106,18 @@ TEST_F(StatusReporterTest, PushedListsGoToTheReceiverWhenOneIsSet) {
 }
 
 TEST_F(StatusReporterTest, IntervalIsKeptWithinWhatTheConfigurationAccepts) {
-  server.script(R"({"interval": 7201})");
-  run_cycle();
+  const auto apply = [&](int seconds) {
+    boost::asio::streambuf reply;
+    std::ostream(&reply) << "<heartbeat-reply><heartbeat-interval>" << seconds
+                         << "</heartbeat-interval></heartbeat-reply>";
+    process_reply(reporter, reply);
+  };
+  apply(7201);
   EXPECT_TRUE(log.has('E',
                       "<status reporter> - while parsing heartbeat interval: 7201 is above "
                       "7200 seconds, keeping 300 seconds"));
   EXPECT_FALSE(reporter.interval_changed);
-
-  server.script(R"({"interval": 7200})");
-  run_cycle();
+  apply(7200);
   EXPECT_EQ(reporter.interval, boost::posix_time::seconds(7200));
   EXPECT_TRUE(reporter.interval_changed);
 }

@@ -63,18 +63,6 @@ TEST_F(ReplyTest, DocumentThatIsNotXmlOrNotAReplyIsIgnored) {
   ASSERT_EQ(target.requested_statistics.size(), 1u);
 }
 
-TEST_F(ReplyTest, OnReplyGetsTheWholeDocumentAfterTheListsWereApplied) {
-  feed(
-      "<heartbeat-reply><heartbeat-interval>300</heartbeat-interval>"
-      "<requested-statistics><stat id=\"s\" oid=\"1.3\"/></requested-statistics>"
-      "<requested-alarms/><!-- pushed --><mappings><mapping name=\"m\"/></mappings>"
-      "</heartbeat-reply>");
-  ASSERT_EQ(target.replies.size(), 1u);
-  const ptree& document = target.replies[0];
-  EXPECT_EQ(document.get<std::string>("heartbeat-reply.mappings.mapping.<xmlattr>.name"), "m");
-  EXPECT_EQ(target.requested_statistics.size(), 1u);
-}
-
 TEST_F(ReplyTest, IntervalThatDiffersIsAdoptedAndFlagged) {
   feed(reply(" 600\n"));
   EXPECT_EQ(target.interval, boost::posix_time::seconds(600));
