@@ -45,6 +45,8 @@ class connection : public std::enable_shared_from_this<connection> {
   const std::string& location() const { return location_; }
   const std::string& headers() const { return headers_; }
   int status() const { return status_; }
+  // True once the announced Content-Length has been handed out.
+  bool body_complete() const { return content_length_ > 0 && body_size_ >= content_length_; }
 
  protected:
   explicit connection(boost::asio::io_context& io);

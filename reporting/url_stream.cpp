@@ -5,6 +5,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 #include "reporting/http_error.hpp"
@@ -32,6 +33,14 @@ std::string file_path(const std::string& path) {
   return path;
 }
 
+std::optional<url> absolute_url(const std::string& text) {
+  try {
+    return url::from_string(text);
+  } catch (const std::invalid_argument&) {
+    return std::nullopt;
+  }
+}
+
 }  // namespace
 
 // The state of a url_stream, shared with the handlers in flight so that they can finish
@@ -57,6 +66,7 @@ class url_stream::exchange : public std::enable_shared_from_this<exchange> {
   void start(const url& target, open_handler done);
   void opened(connection& used, error_code error, open_handler done);
   void start_timer();
+  void stop_timer();
   void expire();
   void read_file(boost::asio::mutable_buffer buffer, read_handler done);
   void post(read_handler done, error_code error, std::size_t bytes);
@@ -88,6 +98,7 @@ void url_stream::exchange::start(const url& target, open_handler done) {
     file_.clear();
     file_bytes_ = 0;
     file_.open(file_path(target.path()), std::ios::binary);
+    stop_timer();
     const error_code error = file_.is_open()
                                  ? error_code()
                                  : make_error_code(boost::system::errc::no_such_file_or_directory);
@@ -112,18 +123,18 @@ void url_stream::exchange::start(const url& target, open_handler done) {
 }
 
 void url_stream::exchange::opened(connection& used, error_code error, open_handler done) {
-  if (error && timed_out_) return done(asio_error::timed_out);
+  if (error && timed_out_) error = asio_error::timed_out;
   if (error.category() == http::http_category() && (error.value() == 301 || error.value() == 302)) {
-    if (++redirects_ > max_redirects) return done(http::error::too_many_redirects);
-    url next;
-    try {
-      next = url::from_string(used.location());
-    } catch (const std::invalid_argument&) {
-      return done(http::error::bad_redirect_location);
+    if (++redirects_ > max_redirects) {
+      error = http::error::too_many_redirects;
+    } else if (const auto next = absolute_url(used.location())) {
+      used.close();
+      return start(*next, std::move(done));
+    } else {
+      error = http::error::bad_redirect_location;
     }
-    used.close();
-    return start(next, std::move(done));
   }
+  if (error) stop_timer();
   done(error);
 }
 
@@ -138,6 +149,12 @@ void url_stream::exchange::start_timer() {
     if (error || !self || self->timer_generation_ != generation) return;
     self->expire();
   });
+}
+
+// The exchange is over; a pending timer would also keep io_context::run() going.
+void url_stream::exchange::stop_timer() {
+  ++timer_generation_;
+  timer_.cancel();
 }
 
 void url_stream::exchange::expire() {
@@ -157,7 +174,9 @@ void url_stream::exchange::read_some(boost::asio::mutable_buffer buffer, read_ha
     case scheme::https:
       active()->read_some(buffer, [self = shared_from_this(), done = std::move(done)](
                                       error_code error, std::size_t bytes) {
-        done(error && self->timed_out_ ? error_code(asio_error::timed_out) : error, bytes);
+        if (error && self->timed_out_) error = asio_error::timed_out;
+        if (error || self->active()->body_complete()) self->stop_timer();
+        done(error, bytes);
       });
       return;
   }
@@ -189,8 +208,7 @@ void url_stream::exchange::post(read_handler done, error_code error, std::size_t
 }
 
 void url_stream::exchange::close() {
-  ++timer_generation_;
-  timer_.cancel();
+  stop_timer();
   timed_out_ = false;
   file_.close();
   file_.clear();

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <boost/system/error_code.hpp>
+#include <chrono>
+#include <string>
+
+#include "reporting/option_set.hpp"
+
+namespace tamro::test {
+
+struct fetch_result {
+  boost::system::error_code open_error;
+  boost::system::error_code read_error;
+  std::string body;
+  std::size_t content_length = 0;
+  std::string content_type;
+  std::string location;
+  std::string headers;
+  std::chrono::milliseconds elapsed{0};
+};
+
+// Opens the URL with a fresh url_stream and, after a successful open, reads the body the
+// way the agent does: Content-Length bytes (to the end when the length is unknown) in
+// reads of at most 64 KiB. Bounded by a 20-second run of its own io_context.
+fetch_result fetch(const std::string& target, const option_set& options = {});
+
+}  // namespace tamro::test

@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <openssl/pem.h>
+#include <openssl/x509_vfy.h>
+#include <cstdlib>
+#include <memory>
+
+#include "reporting/certificate_check.hpp"
+#include "reporting/x509_error.hpp"
+#include "tests/reporting/fetch.hpp"
+#include "tests/reporting/test_server.hpp"
+#include "tests/support/temp_dir.hpp"
+
+namespace tamro {
+namespace {
+
+using test::fetch;
+using test::test_server;
+namespace x509 = https::error::x509;
+
+const std::string ok_hello = "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello";
+
+// A test CA and server certificates made with the openssl command, once for all tests.
+class TlsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new test::temp_dir;
+    const auto run = [](const std::string& command) {
+      ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
+    };
+    const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    run("cd " + dir_->path() + " && openssl req -x509" + key +
+        " -keyout ca.key -out ca.crt -days 2 -subj /CN=tamro-test-ca");
+    const auto issue = [&](const std::string& name, const std::string& subject,
+                           const std::string& extension) {
+      test::write_file(dir_->file(name + ".ext"), extension + "\n");
+      run("cd " + dir_->path() + " && openssl req -new" + key + " -keyout " + name + ".key -out " +
+          name + ".csr -subj " + subject + " && openssl x509 -req -in " + name +
+          ".csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 -out " + name + ".crt -extfile " +
+          name + ".ext");
+    };
+    issue("dns", "/CN=not-the-host", "subjectAltName=DNS:localhost");
+    issue("ip", "/CN=not-the-host", "subjectAltName=IP:127.0.0.1");
+    issue("cn", "/CN=localhost", "basicConstraints=CA:FALSE");
+    issue("cn_ip", "/CN=127.0.0.1", "basicConstraints=CA:FALSE");
+    issue("wildcard", "/CN=*.localhost", "subjectAltName=DNS:*.localhost");
+    run("cd " + dir_->path() + " && openssl req -x509" + key +
+        " -keyout self.key -out self.crt -days 2 -subj /CN=localhost"
+        " -addext subjectAltName=DNS:localhost");
+  }
+  static void TearDownTestSuite() { delete dir_; }
+
+  static test_server::tls_identity identity(const std::string& name) {
+    return {dir_->file(name + ".crt"), dir_->file(name + ".key")};
+  }
+  static option_set trusting() {
+    option_set options;
+    options.set(https::ca_file{dir_->file("ca.crt")});
+    return options;
+  }
+
+  static test::temp_dir* dir_;
+};
+
+test::temp_dir* TlsTest::dir_ = nullptr;
+
+TEST_F(TlsTest, TrustedChainAndHostNames) {
+  struct host_case {
+    const char* certificate;
+    const char* host;
+    bool matches;
+  };
+  for (const auto& c : {host_case{"dns", "localhost", true}, host_case{"dns", "127.0.0.1", false},
+                        host_case{"ip", "127.0.0.1", true}, host_case{"ip", "localhost", false},
+                        host_case{"cn", "localhost", true}, host_case{"cn_ip", "127.0.0.1", true},
+                        host_case{"wildcard", "localhost", false}}) {
+    test_server server(test_server::reply(ok_hello), identity(c.certificate));
+    const auto result = fetch(server.url(c.host) + "/", trusting());
+    const std::string label = std::string(c.certificate) + " for " + c.host;
+    if (c.matches) {
+      EXPECT_FALSE(result.open_error) << label << ": " << result.open_error.message();
+      EXPECT_EQ(result.body, "hello") << label;
+    } else {
+      EXPECT_EQ(result.open_error, x509::cert_error::host_name_mismatch) << label;
+      EXPECT_EQ(result.open_error.message(), "certificate host name mismatch");
+    }
+    // Server name indication goes with names, never with addresses.
+    ASSERT_EQ(server.server_names().size(), 1u) << label;
+    EXPECT_EQ(server.server_names()[0], c.host == std::string("localhost") ? "localhost" : "")
+        << label;
+  }
+}
+
+TEST_F(TlsTest, IgnoringTheHostName) {
+  test_server server(test_server::reply(ok_hello), identity("wildcard"));
+  auto options = trusting();
+  options.set(https::ignore_cert_hostname{true});
+  const auto result = fetch(server.url("localhost"), options);
+  EXPECT_FALSE(result.open_error) << result.open_error.message();
+  EXPECT_EQ(result.body, "hello");
+}
+
+TEST_F(TlsTest, UntrustedCertificates) {
+  test_server self_signed(test_server::reply(ok_hello), identity("self"));
+  auto result = fetch(self_signed.url("localhost"), trusting());
+  EXPECT_EQ(result.open_error, x509::make_verify_error(X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT));
+  EXPECT_EQ(result.open_error.category().name(),
+            std::string("X509 certificate verification error"));
+  EXPECT_EQ(result.open_error.message(),
+            "certificate verification error 18: " + std::string(X509_verify_cert_error_string(18)));
+  EXPECT_TRUE(self_signed.requests().empty()) << "nothing is sent to an untrusted peer";
+
+  auto accepting = trusting();
+  accepting.set(https::ignore_cert_errors{{X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT}});
+  result = fetch(self_signed.url("localhost"), accepting);
+  EXPECT_FALSE(result.open_error) << result.open_error.message();
+  EXPECT_EQ(result.body, "hello");
+
+  // A chain from a CA that is not trusted; accepting an unrelated code does not help.
+  test_server unknown_ca(test_server::reply(ok_hello), identity("dns"));
+  option_set unrelated;
+  unrelated.set(https::ignore_cert_errors{{X509_V_ERR_CERT_HAS_EXPIRED}});
+  result = fetch(unknown_ca.url("localhost"), unrelated);
+  EXPECT_EQ(result.open_error.category(), x509::verify_category());
+  EXPECT_NE(result.open_error.value(), X509_V_ERR_CERT_HAS_EXPIRED);
+}
+
+TEST_F(TlsTest, RedirectFromHttpToHttps) {
+  test_server secure(test_server::reply(ok_hello), identity("dns"));
+  test_server plain(test_server::reply(
+      "HTTP/1.1 302 Found\r\nLocation: " + secure.url("localhost") + "/hb\r\n\r\n"));
+  auto options = trusting();
+  options.set(http::request_method{"POST"});
+  options.set(http::request_content{"<hb/>"});
+  const auto result = fetch(plain.url() + "/hb", options);
+  EXPECT_FALSE(result.open_error) << result.open_error.message();
+  EXPECT_EQ(result.body, "hello");
+  ASSERT_EQ(plain.requests().size(), 1u);
+  ASSERT_EQ(secure.requests().size(), 1u);
+  const auto host_line = [](const std::string& request) {
+    const auto start = request.find("Host: ");
+    return request.substr(start, request.find("\r\n", start) - start);
+  };
+  auto expected = plain.requests()[0];
+  expected.replace(expected.find(host_line(expected)), host_line(expected).size(),
+                   host_line(secure.requests()[0]));
+  EXPECT_EQ(secure.requests()[0], expected) << "the same request, but for the Host line";
+  EXPECT_EQ(host_line(secure.requests()[0]), "Host: localhost:" + std::to_string(secure.port()));
+}
+
+TEST_F(TlsTest, HostNameCheckDetails) {
+  const auto load = [](const std::string& name) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(dir_->file(name + ".crt").c_str(), "r"),
+                                               fclose);
+    return std::unique_ptr<X509, void (*)(X509*)>(
+        PEM_read_X509(file.get(), nullptr, nullptr, nullptr), X509_free);
+  };
+  const auto dns = load("dns");
+  EXPECT_TRUE(https::certificate_matches_host(dns.get(), "LocalHost"));
+  EXPECT_FALSE(https::certificate_matches_host(dns.get(), "localhost.evil"));
+  EXPECT_FALSE(https::certificate_matches_host(dns.get(), "localhos"));
+  const auto wildcard = load("wildcard");
+  EXPECT_FALSE(https::certificate_matches_host(wildcard.get(), "www.localhost"));
+  EXPECT_TRUE(https::certificate_matches_host(wildcard.get(), "*.localhost"))
+      << "the pattern only matches itself";
+  EXPECT_TRUE(https::is_ip_address("::1"));
+  EXPECT_FALSE(https::is_ip_address("127.1"));
+}
+
+TEST(X509Errors, Messages) {
+  EXPECT_EQ(make_error_code(x509::cert_error::no_peer_certificate).message(),
+            "no certificate was presented by the peer");
+  EXPECT_EQ(boost::system::error_code(7, x509::cert_category()).message(),
+            "unknown certificate error");
+  EXPECT_STREQ(x509::cert_category().name(), "X509 certificate error");
+}
+
+}  // namespace
+}  // namespace tamro
