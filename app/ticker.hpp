@@ -26,7 +26,7 @@ class ticker {
 
   void start(tick_handler on_tick) {
     on_tick_ = std::move(on_tick);
-    timer_.expires_after(typename Clock::duration::zero());
+    timer_.expires_after(Clock::duration::zero());
     wait();
   }
 

@@ -66,7 +66,6 @@ void sink::write(int level, const std::string& message) {
           << std::setw(8) << std::setfill('0') << thread_number() << std::dec << " ["
           << level_letter(level) << "] " << message << '\n';
   stream_.flush();
-  if (file_.is_open()) file_.flush();
 }
 
 void sink::rotate_if_new_day() {

@@ -21,4 +21,10 @@ std::streamsize streambuf::xsputn(const char_type* text, std::streamsize count) 
   return count;
 }
 
+int streambuf::sync() {
+  if (console_target_) console_target_->pubsync();
+  if (file_target_) file_target_->pubsync();
+  return 0;
+}
+
 }  // namespace tamro::log

@@ -13,6 +13,7 @@ class streambuf : public std::streambuf {
  protected:
   int_type overflow(int_type character) override;
   std::streamsize xsputn(const char_type* text, std::streamsize count) override;
+  int sync() override;  // flushes both targets, so a line is visible once written
 
  private:
   std::streambuf* file_target_ = nullptr;
