@@ -3,6 +3,7 @@
 #include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <cctype>
 #include <fstream>
 #include <limits>
 #include <optional>

@@ -26,7 +26,7 @@ class TlsTest : public ::testing::Test {
   static void SetUpTestSuite() {
     dir_ = new test::temp_dir;
     const auto run = [](const std::string& command) {
-      ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
+      ASSERT_EQ(std::system(("(" + command + ") >/dev/null 2>&1").c_str()), 0) << command;
     };
     const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
     run("cd " + dir_->path() + " && openssl req -x509" + key +

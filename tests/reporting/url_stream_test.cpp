@@ -264,6 +264,14 @@ TEST(UrlStream, HandlersArePostedAndCancellationIsSafe) {
   ASSERT_EQ(results.size(), 2u);
   EXPECT_EQ(results[1], asio_error::operation_aborted);
 
+  // Stream and io_context both gone with a connect and a time-out pending.
+  {
+    boost::asio::io_context short_lived;
+    url_stream abandoned(short_lived);
+    abandoned.open(url::from_string(silent.url()), [](error_code) {});
+    short_lived.run_for(std::chrono::milliseconds(50));
+  }
+
   // close() during the body read, then the same stream opened again.
   test_server server([](test::server_peer& peer, int) {
     peer.read_request();
