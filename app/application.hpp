@@ -8,7 +8,9 @@
 #include <memory>
 #include <string>
 
+#include "agents/agent_repository.hpp"
 #include "agents/host_identity.hpp"
+#include "agents/pushed_lists.hpp"
 #include "agents/status_reporter.hpp"
 #include "app/service_host.hpp"
 #include "app/ticker.hpp"
@@ -69,6 +71,8 @@ class application {
   std::string mappings_file_;
   std::string devices_file_;
   mapping_repository mappings_;
+  agent_repository devices_{io_service_, mappings_, identity_};
+  agents::pushed_lists pushed_lists_{mappings_, devices_, mappings_file_, devices_file_};
   boost::asio::signal_set stop_signals_;
   boost::asio::signal_set reload_signals_;
   ticker<clock> heartbeat_timer_;

@@ -63,6 +63,10 @@ void application::load_configuration() {
   mappings_.load(mappings_file_);
 
   devices_file_ = root.get("devices-file", default_devices_file());
+  log_debug(boost::format("loading agents from %1%") % devices_file_);
+  devices_.load(devices_file_);
+  // Lists the server pushes go to the repositories loaded here.
+  reporter_.set_list_receiver(&pushed_lists_);
 
   load_reporting(root.get_child("reporting"));
 }

@@ -21,13 +21,21 @@ void application::run_io_cycle() {
 bool application::on_tick() {
   if (reload_requested_ || stop_requested_) return false;
   log_debug("--- timer event ---");
+  devices_.sweep_dead();
   save_changes();
   start_due_devices();
   start_reporter_if_due();
   return true;
 }
 
-void application::start_due_devices() {}
+void application::start_due_devices() {
+  for (const auto& entry : devices_) {
+    agent& device = *entry.second;
+    if (device.busy || !device.is_due()) continue;
+    device.cycle_start = boost::posix_time::second_clock::universal_time();
+    device.start_heartbeat();
+  }
+}
 
 void application::start_reporter_if_due() {
   if (reporter_.busy || !reporter_.is_due()) return;
@@ -38,6 +46,14 @@ void application::start_reporter_if_due() {
 }
 
 void application::save_changes() {
+  if (devices_.is_modified()) {
+    try {
+      devices_.save_devices(devices_file_);
+    } catch (const std::exception& e) {
+      log_error(boost::format("could not save changes to %1%: %2%") % devices_file_ % e.what());
+    }
+  }
+  pushed_lists_.save_pending();
   if (reporter_.interval_changed) {
     configuration_.put("tamro-configuration.reporting.heartbeat-interval",
                        reporter_.interval.total_seconds());
@@ -76,6 +92,10 @@ void application::on_stop_signal(const boost::system::error_code& error) {
   boost::asio::use_service<snmp::service>(io_service_).shutdown_reactor();
   reporter_.close_stream();
   reporter_.cancel();
+  for (const auto& entry : devices_) {
+    entry.second->close_stream();
+    entry.second->cancel();
+  }
   stop_requested_ = true;
 }
 
