@@ -39,13 +39,15 @@ std::optional<integer_key> integer_value(const boost::property_tree::ptree& sect
   return integer_key{std::strtoll(digits.c_str(), nullptr, 10), digits};
 }
 
-// "A;B;" for the modules A and B; ";" (load none) when the section has no list.
+// "A;B;" for the modules A and B, ";" (none) when the section has no list. The separator is
+// the library's for this platform (":" on POSIX): with ";" there, the library would look for
+// one module named "A;B;" and load nothing.
 std::string mibs_text(const boost::property_tree::ptree& section) {
   const auto mibs = section.get_child_optional("mibs");
-  if (!mibs) return ";";
+  if (!mibs) return ENV_SEPARATOR;
   std::string text;
   for (const auto& [name, child] : *mibs) {
-    if (name == "mib") text += child.data() + ";";
+    if (name == "mib") text += child.data() + ENV_SEPARATOR;
   }
   return text;
 }

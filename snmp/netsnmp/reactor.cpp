@@ -1,6 +1,7 @@
 #include "snmp/netsnmp/reactor.hpp"
 
 #include <climits>
+#include <utility>
 
 #include "log/logger.hpp"
 #include "snmp/netsnmp/error_category.hpp"
@@ -23,6 +24,23 @@ struct reactor::fd_sets {
   }
 };
 
+namespace {
+
+constexpr auto batch_interval = std::chrono::milliseconds(2);
+
+// The library frees the answer when the callback returns. Rather than copying every value,
+// copy the header and move the variables over: the library frees what is left.
+netsnmp_pdu* take_response(netsnmp_pdu* pdu) {
+  if (pdu == nullptr) return nullptr;
+  netsnmp_pdu* copy = pdu->command == SNMP_MSG_RESPONSE ? snmp_split_pdu(pdu, 0, 0) : nullptr;
+  if (copy == nullptr) return snmp_clone_pdu(pdu);
+  snmp_free_varbind(std::exchange(copy->variables, pdu->variables));
+  pdu->variables = nullptr;
+  return copy;
+}
+
+}  // namespace
+
 // Set by the reactor thread around each library call, so the callback knows the session's
 // operations; empty on every other thread, where a callback (from a session close) is stale.
 thread_local reactor::session_entry* reactor::entry_in_call_ = nullptr;
@@ -42,32 +60,59 @@ reactor::~reactor() {
   }
 }
 
+bool reactor::add(session_handle session) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stopped_ || find_or_add(session) != nullptr;
+}
+
+reactor::session_entry* reactor::find_or_add(session_handle session) {
+  const auto found = table_.find(session);
+  if (found != table_.end()) return &found->second;
+  netsnmp_transport* transport = session != nullptr ? snmp_sess_transport(session) : nullptr;
+  if (transport == nullptr) return nullptr;
+  const auto serial = ++last_serial_;
+  // Reads must never block the thread, even after a stale readiness report.
+  socket_waiter::make_non_blocking(transport->sock);
+  if (!waiter_.watch(transport->sock, serial)) {
+    log_error("SNMP reactor cannot watch a session socket");
+    return nullptr;
+  }
+  session_entry& entry = table_[session];
+  entry.handle = session;
+  entry.serial = serial;
+  entry.socket = transport->sock;
+  by_serial_.emplace(serial, &entry);
+  return &entry;
+}
+
 void reactor::start(reactor_op* op) {
   scheduler_.work_started();
   bool interrupt = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    netsnmp_transport* transport =
-        op->session != nullptr ? snmp_sess_transport(op->session) : nullptr;
-    if (stopped_ || transport == nullptr) {
+    session_entry* entry = stopped_ ? nullptr : find_or_add(op->session);
+    if (entry == nullptr) {
       op->state = stopped_ ? reactor_op::cancelled : reactor_op::failed;
       op->library_error = error::bad_session;
     } else {
-      auto [found, inserted] = table_.try_emplace(op->session);
-      session_entry& entry = found->second;
-      if (inserted) {
-        entry.handle = op->session;
-        entry.serial = ++last_serial_;
-        entry.socket = transport->sock;
-        by_serial_.emplace(entry.serial, &entry);
+      // Sent here rather than by the reactor thread: no wake-up per request, and requests on
+      // one session leave in start order.
+      entry->ops.push_back(op);
+      send(*entry, op);
+      if (op->state == reactor_op::sent && !refresh_deadline(*entry)) {
+        op->state = reactor_op::failed;
+        op->library_error = SNMPERR_GENERR;
       }
-      entry.ops.push_back(op);
-      if (!entry.send_pending) {
-        entry.send_pending = true;
-        send_queue_.push_back(entry.serial);
+      if (op->finished()) {
+        entry->ops.pop_back();
+      } else {
+        op = nullptr;
+        // The thread need only be woken when it would sleep past this request's deadline.
+        if (entry->deadline && *entry->deadline < wake_at_) {
+          wake_at_ = *entry->deadline;
+          interrupt = request_interrupt();
+        }
       }
-      interrupt = request_interrupt();
-      op = nullptr;
     }
   }
   if (op != nullptr) scheduler_.post_deferred_completion(op);
@@ -75,18 +120,20 @@ void reactor::start(reactor_op* op) {
 }
 
 void reactor::cancel(session_handle session) {
-  bool interrupt = false;
+  op_queue ops;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto found = table_.find(session);
     if (found == table_.end()) return;
+    // The library keeps the requests until it times them out; its callbacks for them then
+    // find no operation.
     for (auto* op : found->second.ops) {
       if (!op->finished()) op->state = reactor_op::cancelled;
+      ops.push(op);
     }
-    touch(found->second);
-    interrupt = request_interrupt();
+    found->second.ops.clear();
   }
-  if (interrupt) waiter_.interrupt();
+  scheduler_.post_deferred_completions(ops);
 }
 
 void reactor::close(session_handle session) {
@@ -102,8 +149,9 @@ void reactor::close(session_handle session) {
       erase(found->second);
     }
   }
-  // Outside the mutex: the reactor no longer knows the session. The library calls back for
-  // the requests it still holds; those calls find no entry on this thread and do nothing.
+  // Outside the mutex: the reactor no longer knows the session, and closing its socket also
+  // ends the watch. The library calls back for the requests it still holds; those calls
+  // find no entry on this thread and do nothing.
   snmp_sess_close(session);
   scheduler_.post_deferred_completions(ops);
 }
@@ -140,12 +188,10 @@ void reactor::take_all(op_queue& ops) {
       if (!op->finished()) op->state = reactor_op::cancelled;
       ops.push(op);
     }
-    if (entry.watched) waiter_.unwatch(entry.socket);
   }
   table_.clear();
   by_serial_.clear();
   deadlines_.clear();
-  send_queue_.clear();
   touched_.clear();
 }
 
@@ -164,6 +210,8 @@ void reactor::run() {
 bool reactor::run_once() {
   op_queue completions;
   int wait = -1;
+  const auto pass_start = clock::now();
+  const bool busy = !ready_.empty();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (interrupt_pending_) {
@@ -171,41 +219,24 @@ bool reactor::run_once() {
       interrupt_pending_ = false;
     }
     if (stopped_) return false;
-    send_queued();
     read_ready();
     expire_deadlines();
     collect(completions);
     wait = wait_milliseconds();
+    wake_at_ = deadlines_.empty() ? clock::time_point::max() : deadlines_.begin()->first;
   }
   scheduler_.post_deferred_completions(completions);
+  if (busy) {
+    // Under load, answers come in a steady stream: gathering them for a moment before the
+    // next wait handles many per wake-up (of this thread and of the I/O service's) instead of
+    // one or two. An answer waits at most this long; time-outs are unaffected.
+    std::this_thread::sleep_until(pass_start + batch_interval);
+  }
   waiter_.wait(wait, ready_);
   return true;
 }
 
-void reactor::send_queued() {
-  for (const auto serial : send_queue_) {
-    const auto found = by_serial_.find(serial);
-    if (found == by_serial_.end()) continue;
-    session_entry& entry = *found->second;
-    entry.send_pending = false;
-    for (auto* op : entry.ops) {
-      if (op->state == reactor_op::queued) send(entry, op);
-    }
-    touch(entry);
-  }
-  send_queue_.clear();
-}
-
 void reactor::send(session_entry& entry, reactor_op* op) {
-  if (!entry.watched) {
-    if (!waiter_.watch(entry.socket, entry.serial)) {
-      log_error("SNMP reactor cannot watch a session socket; request failed");
-      op->state = reactor_op::failed;
-      op->library_error = SNMPERR_GENERR;
-      return;
-    }
-    entry.watched = true;
-  }
   op->id = ++last_op_id_;
   entry_in_call_ = &entry;
   const int request_id = snmp_sess_async_send(entry.handle, op->request, &reactor::library_callback,
@@ -259,7 +290,9 @@ void reactor::collect(op_queue& completions) {
     entry.touched = false;
     bool waiting = false;
     for (auto* op : entry.ops) waiting = waiting || op->state == reactor_op::sent;
-    if (waiting && !refresh_deadline(entry)) {
+    if (!waiting) {
+      clear_deadline(entry);  // what the library may still hold for cancelled requests waits
+    } else if (!refresh_deadline(entry)) {
       // The library holds nothing for requests we still wait on: they would never end.
       for (auto* op : entry.ops) {
         if (op->state == reactor_op::sent) {
@@ -277,16 +310,18 @@ void reactor::collect(op_queue& completions) {
       }
     }
     entry.ops.erase(kept, entry.ops.end());
-    if (entry.ops.empty()) erase(entry);
   }
   touched_.clear();
 }
 
+void reactor::clear_deadline(session_entry& entry) {
+  if (!entry.deadline) return;
+  deadlines_.erase({*entry.deadline, entry.serial});
+  entry.deadline.reset();
+}
+
 bool reactor::refresh_deadline(session_entry& entry) {
-  if (entry.deadline) {
-    deadlines_.erase({*entry.deadline, entry.serial});
-    entry.deadline.reset();
-  }
+  clear_deadline(entry);
   int descriptors = 0;
   int block = 1;
   timeval remaining{};
@@ -317,8 +352,7 @@ void reactor::touch(session_entry& entry) {
 }
 
 void reactor::erase(session_entry& entry) {
-  if (entry.watched) waiter_.unwatch(entry.socket);
-  if (entry.deadline) deadlines_.erase({*entry.deadline, entry.serial});
+  clear_deadline(entry);
   by_serial_.erase(entry.serial);
   table_.erase(entry.handle);  // entry is gone from here on
 }
@@ -334,7 +368,7 @@ int reactor::library_callback(int operation, snmp_session* session, int, netsnmp
     if (op->state != reactor_op::queued && op->state != reactor_op::sent) break;
     switch (operation) {
       case NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE:
-        op->response = pdu != nullptr ? snmp_clone_pdu(pdu) : nullptr;
+        op->response = take_response(pdu);
         op->state = reactor_op::received;
         break;
       case NETSNMP_CALLBACK_OP_TIMED_OUT:

@@ -20,10 +20,11 @@ struct snmp_session;
 
 namespace tamro::netsnmp {
 
-// Runs every library call for the requests in flight on one thread of its own: sends queued
-// requests, reads the sessions whose socket is ready, processes time-outs at the earliest
-// deadline, and hands finished requests to the I/O service's completion queue. The mutex
-// guards the table and every operation in it; handlers never run under it.
+// Owns the library calls for the sessions opened through it. A request is sent at once by the
+// thread that starts it; the reactor's own thread waits on the sockets of all open sessions,
+// reads only the ready ones, processes time-outs at the earliest deadline, and hands
+// finished requests to the I/O service's completion queue. One mutex guards the table, every
+// operation in it and every library call on a session; handlers never run under it.
 class reactor {
  public:
   using session_handle = void*;
@@ -35,9 +36,11 @@ class reactor {
 
   // The calls below run on the thread that runs the I/O service.
 
-  // Takes the operation, counts it as outstanding work and queues it for sending.
+  // Watches a session just opened. False when the system refuses to watch its socket.
+  bool add(session_handle session);
+  // Takes the operation, counts it as outstanding work and sends it.
   void start(reactor_op* op);
-  // Marks every operation of the session cancelled; they complete with -22.
+  // Every operation of the session completes with -22.
   void cancel(session_handle session);
   // Takes the session out of the table (its operations complete with -22) before the library
   // session is closed, so the reactor thread never uses a closed session.
@@ -57,8 +60,6 @@ class reactor {
     session_handle handle = nullptr;
     std::uint64_t serial = 0;  // never reused, so a stale readiness report finds nothing
     int socket = -1;
-    bool watched = false;
-    bool send_pending = false;
     bool touched = false;
     std::vector<reactor_op*> ops;  // in start order
     std::optional<clock::time_point> deadline;
@@ -67,12 +68,13 @@ class reactor {
 
   void run();
   bool run_once();
-  void send_queued();
+  session_entry* find_or_add(session_handle session);
   void send(session_entry& entry, reactor_op* op);
   void read_ready();
   void expire_deadlines();
   void collect(op_queue& completions);
   bool refresh_deadline(session_entry& entry);
+  void clear_deadline(session_entry& entry);
   int wait_milliseconds() const;
   void touch(session_entry& entry);
   void erase(session_entry& entry);
@@ -89,11 +91,11 @@ class reactor {
   std::unordered_map<session_handle, session_entry> table_;
   std::unordered_map<std::uint64_t, session_entry*> by_serial_;
   std::set<std::pair<clock::time_point, std::uint64_t>> deadlines_;
-  std::vector<std::uint64_t> send_queue_;
   std::vector<std::uint64_t> touched_;
   std::vector<std::uint64_t> ready_;  // reactor thread only
   std::uint64_t last_serial_ = 0;
   std::uintptr_t last_op_id_ = 0;
+  clock::time_point wake_at_ = clock::time_point::max();  // latest wake-up of the thread
   bool stopped_ = false;
   bool interrupt_pending_ = false;
   std::unique_ptr<fd_sets> fd_sets_;

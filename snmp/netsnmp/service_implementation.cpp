@@ -2,7 +2,6 @@
 
 #include "snmp/netsnmp/error_category.hpp"
 #include "snmp/netsnmp/library.hpp"
-#include "snmp/netsnmp/socket_waiter.hpp"
 #include "snmp/settings.hpp"
 
 namespace tamro::netsnmp {
@@ -31,7 +30,12 @@ void service_implementation::open(boost::system::error_code& ec, session_handle&
     ec = make_error_code(parameters.s_snmp_errno != 0 ? parameters.s_snmp_errno : SNMPERR_GENERR);
     return;
   }
-  socket_waiter::make_non_blocking(snmp_sess_transport(session)->sock);
+  if (!reactor_.add(session)) {
+    snmp_sess_close(session);
+    session = nullptr;
+    ec = make_error_code(SNMPERR_GENERR);
+    return;
+  }
   ec = {};
 }
 

@@ -8,6 +8,7 @@
 #include "log/logger.hpp"
 #include "log/sink.hpp"
 #include "snmp/netsnmp/library.hpp"
+#include "snmp/oid.hpp"
 #include "snmp/settings.hpp"
 #include "tests/snmp/library_setup.hpp"
 
@@ -71,19 +72,32 @@ TEST_F(ConfigureSnmp, TimeoutsTheLibraryCannotHoldAreRejected) {
   EXPECT_EQ(snmp::global_settings().retries, 0);
 }
 
-TEST_F(ConfigureSnmp, MibsVariableListsModulesEachFollowedBySemicolon) {
+TEST_F(ConfigureSnmp, MibsVariableListsModulesEachFollowedByTheSeparator) {
+  const std::string separator = ENV_SEPARATOR;  // ";" on Windows, ":" here
   configure_snmp(section);
-  EXPECT_STREQ(std::getenv("MIBS"), ";");
+  EXPECT_EQ(std::getenv("MIBS"), separator);
 
   section.add("mibs.mib", "IF-MIB");
   section.add("mibs.other", "IGNORED-MIB");
   section.add("mibs.mib", "SNMPv2-MIB");
   configure_snmp(section);
-  EXPECT_STREQ(std::getenv("MIBS"), "IF-MIB;SNMPv2-MIB;");
+  EXPECT_EQ(std::getenv("MIBS"), "IF-MIB" + separator + "SNMPv2-MIB" + separator);
 
   section.put_child("mibs", {});
   configure_snmp(section);
   EXPECT_STREQ(std::getenv("MIBS"), "");
+}
+
+TEST_F(ConfigureSnmp, ListedModulesAreLoadedFromTheMibDirectory) {
+  test::write_file(dir.file("TAMRO-TEST-MIB.txt"),
+                   "TAMRO-TEST-MIB DEFINITIONS ::= BEGIN\n"
+                   "tamroTest OBJECT IDENTIFIER ::= { iso 3 6 1 4 1 99999 }\n"
+                   "tamroValue OBJECT IDENTIFIER ::= { tamroTest 7 }\n"
+                   "END\n");
+  section.add("mibs.mib", "TAMRO-TEST-MIB");
+  configure_snmp(section);
+  EXPECT_NE(find_tree_node("tamroValue", -1), nullptr);  // loaded at start, not on demand
+  EXPECT_EQ(snmp::oid_value("TAMRO-TEST-MIB::tamroValue.0").text(), ".1.3.6.1.4.1.99999.7.0");
 }
 
 TEST_F(ConfigureSnmp, LibraryStoreGetsFoldersAndNumericOutput) {

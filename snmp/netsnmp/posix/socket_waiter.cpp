@@ -1,6 +1,6 @@
-#include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <boost/system/system_error.hpp>
 #include <cerrno>
@@ -81,8 +81,8 @@ void socket_waiter::wait(int timeout_ms, std::vector<std::uint64_t>& ready) {
 }
 
 void socket_waiter::make_non_blocking(int socket) {
-  const int flags = ::fcntl(socket, F_GETFL, 0);
-  if (flags >= 0) ::fcntl(socket, F_SETFL, flags | O_NONBLOCK);
+  int on = 1;
+  ::ioctl(socket, FIONBIO, &on);  // one system call, other flags untouched
 }
 
 }  // namespace tamro::netsnmp
