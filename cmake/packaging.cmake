@@ -1,0 +1,119 @@
+# Installation layout and the Debian package.
+#
+# `cmake --install BUILD --prefix HOME` lays out an installation home, the folder the agent
+# calls TAMRO_HOME:
+#
+#   bin/tamro
+#   config/        configuration.xml (the installed variant below), mappings.xml,
+#                  devices.xml, heartbeat.xml
+#   log/           the log
+#   snmp/mibs/     MIB files for the SNMP library (empty)
+#   snmp/persist/  the SNMP library's state
+#   share/doc/tamro/, share/man/man8/tamro.8
+#   lib/systemd/system/tamro.service   the unit, with its paths pointing at HOME
+#
+# `cpack -G DEB` packages the same home for /opt/tamro, but puts the unit and the manual
+# page where systemd and man look for them (/lib/systemd/system, /usr/share/man), as files
+# that dpkg owns. Those two go in the component "system", which only the package installs:
+# a plain `cmake --install` never writes outside its prefix.
+
+set(TAMRO_PACKAGE_HOME /opt/tamro)
+set(tamro_packaging_source ${PROJECT_SOURCE_DIR}/cmake/packaging)
+set(tamro_packaging_binary ${PROJECT_BINARY_DIR}/packaging)
+file(MAKE_DIRECTORY ${tamro_packaging_binary})
+
+# --- the installation home (component "home", installed by both) -------------------------
+
+# The sample etc/configuration.xml is meant to be run from a source tree (relative paths,
+# console logging, a local test server); under systemd, relative paths would resolve
+# against / and the agent would not start. The installed variant names no path at all, so
+# that every file is found under TAMRO_HOME.
+install(FILES
+          ${tamro_packaging_source}/configuration.xml
+          ${PROJECT_SOURCE_DIR}/etc/mappings.xml
+          ${PROJECT_SOURCE_DIR}/etc/devices.xml
+          ${PROJECT_SOURCE_DIR}/etc/heartbeat.xml
+        DESTINATION config
+        COMPONENT home)
+install(DIRECTORY DESTINATION log COMPONENT home)
+install(DIRECTORY DESTINATION snmp/mibs COMPONENT home)
+install(DIRECTORY DESTINATION snmp/persist COMPONENT home)
+install(FILES
+          ${PROJECT_SOURCE_DIR}/docs/configuration.md
+          ${PROJECT_SOURCE_DIR}/docs/files.md
+          ${PROJECT_SOURCE_DIR}/docs/heartbeat-template.md
+          ${PROJECT_SOURCE_DIR}/docs/server-reply.md
+          ${PROJECT_SOURCE_DIR}/docs/operating.md
+        DESTINATION share/doc/tamro
+        COMPONENT home)
+
+# --- unit and manual page inside the home (plain installs only) ---------------------------
+
+install(FILES ${PROJECT_SOURCE_DIR}/docs/tamro.8 DESTINATION share/man/man8 COMPONENT home_system)
+# The unit names /opt/tamro; a home elsewhere gets a copy that names the home instead, ready
+# for `systemctl link HOME/lib/systemd/system/tamro.service`.
+install(CODE "
+  file(READ \"${PROJECT_SOURCE_DIR}/etc/tamro.service\" unit)
+  string(REPLACE \"${TAMRO_PACKAGE_HOME}\" \"\${CMAKE_INSTALL_PREFIX}\" unit \"\${unit}\")
+  set(target \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/system/tamro.service\")
+  message(STATUS \"Installing: \${target}\")
+  file(WRITE \"\${target}\" \"\${unit}\")
+" COMPONENT home_system)
+
+# --- files outside the home (the Debian package only) -------------------------------------
+
+# Debian wants manual pages compressed; gzip -n keeps the archive reproducible.
+set(tamro_man_page ${tamro_packaging_binary}/tamro.8.gz)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/tamro.8)
+execute_process(COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/docs/tamro.8
+                OUTPUT_FILE ${tamro_man_page}
+                RESULT_VARIABLE tamro_gzip_result)
+if(NOT tamro_gzip_result EQUAL 0)
+  message(FATAL_ERROR "gzip of docs/tamro.8 failed: ${tamro_gzip_result}")
+endif()
+install(FILES ${tamro_man_page} DESTINATION /usr/share/man/man8 COMPONENT system EXCLUDE_FROM_ALL)
+install(FILES ${PROJECT_SOURCE_DIR}/etc/tamro.service
+        DESTINATION /lib/systemd/system COMPONENT system EXCLUDE_FROM_ALL)
+
+# --- maintainer scripts and conffiles -----------------------------------------------------
+
+foreach(script postinst prerm postrm conffiles)
+  configure_file(${tamro_packaging_source}/${script}.in ${tamro_packaging_binary}/${script} @ONLY)
+endforeach()
+
+# --- the Debian package -------------------------------------------------------------------
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tamro)
+set(CPACK_PACKAGE_VENDOR "TAMRO developers")
+set(CPACK_PACKAGE_CONTACT "TAMRO developers <tamro@localhost>")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "unattended SNMP monitoring agent")
+set(CPACK_PACKAGE_DESCRIPTION
+    "TAMRO polls SNMP devices, renders one XML heartbeat per device and one for itself, and\n\
+posts them to a management server over HTTP or HTTPS. The server's replies set the\n\
+heartbeat intervals, request statistics and alarm thresholds, and may push new device\n\
+and mapping lists. Runs as the systemd service tamro.service under the user tamro.")
+set(CPACK_PACKAGING_INSTALL_PREFIX ${TAMRO_PACKAGE_HOME})
+set(CPACK_STRIP_FILES ON)
+
+# One package holding the binary, the home and the system files.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_COMPONENTS_ALL Unspecified home system)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The library packages come from dpkg-shlibdeps on the installed binary (libsnmp40,
+# libctemplate3, libssl3, libsystemd0, libboost-*1.74.0, ...); adduser runs in postinst.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${tamro_packaging_binary}/postinst
+    ${tamro_packaging_binary}/prerm
+    ${tamro_packaging_binary}/postrm
+    ${tamro_packaging_binary}/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)
