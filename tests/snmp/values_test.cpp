@@ -148,19 +148,5 @@ TEST(LogText, BinaryBecomesSpacedHexadecimal) {
   EXPECT_EQ(log_text(""), "");
 }
 
-TEST(Pdu, HolderMovesAndReleasesOwnership) {
-  static test::temp_dir dir;
-  configure_snmp(test::snmp_section(dir));
-  pdu first = pdu::get_request();
-  netsnmp_pdu* raw = first.get();
-  pdu second(std::move(first));
-  EXPECT_FALSE(first);
-  EXPECT_EQ(second.get(), raw);
-  second = pdu::get_request();  // frees the first PDU
-  netsnmp_pdu* taken = second.release();
-  EXPECT_FALSE(second);
-  snmp_free_pdu(taken);
-}
-
 }  // namespace
 }  // namespace tamro::snmp
