@@ -9,12 +9,15 @@
 //    request (sessions, sockets' user-space state, operations, PDUs);
 //  - throughput: N devices (127.1.x.y, or 127.0.0.1 with --single-address) each run one GET
 //    of seven OIDs after the other for the given time, opening a session per request and
-//    closing it first thing in the handler, as the poller does (with --reuse-sessions each
-//    device keeps one session open instead); then every request in
-//    flight is left to complete. Prints completions per second, errors, and CPU
-//    milliseconds per 1,000 requests of this process and of snmpd.
+//    closing it first thing in the handler, as the poller does (--reuse-sessions: one session
+//    per device, kept open); then every request in flight is left to complete. Prints
+//    completions per second, errors, and CPU milliseconds per 1,000 requests of this process
+//    (and of its reactor thread alone) and of snmpd.
 // snmpd listens on every local address with a community restricted to 127.0.0.0/8 and an
-// 8 MiB receive buffer (bursts of thousands of requests would be dropped otherwise).
+// 8 MiB receive buffer (bursts of thousands of requests would be dropped otherwise). With
+// 10,000 requests queued at once even that overflows ("dropped": the machine's UDP receive
+// buffer errors during the sweep; such requests end with a time-out after 5 s); a larger
+// buffer needs net.core.rmem_max raised first. The run fails if any request never completes.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -193,6 +196,7 @@ double memory_per_request(snmp::service& service, boost::asio::io_context& io, i
 }
 
 struct sweep_result {
+  long started = 0;
   long completed = 0;
   long errors = 0;
   double seconds = 0;
@@ -225,6 +229,7 @@ sweep_result sweep(snmp::service& service, boost::asio::io_context& io, int coun
     }
     auto request = snmp::pdu::get_request();
     snmp::add_oids(request, system_group);
+    ++result.started;
     service.async_send(devices[i].session, request,
                        [&, i](const boost::system::error_code& error, snmp::pdu* response) {
                          if (!o.reuse_sessions || !running) service.close(devices[i].session);
@@ -263,6 +268,9 @@ void measure(int count, unsigned short port, const options& o, pid_t snmpd,
 
   const double bytes = memory_per_request(service, io, count);
   const auto r = sweep(service, io, count, port, o, snmpd);
+  if (r.completed != r.started) {
+    throw std::runtime_error(std::to_string(r.started - r.completed) + " requests never completed");
+  }
   std::printf(
       "%6d in flight: %7.0f GETs/s %8ld completed %5ld errors (%ld dropped) | CPU ms per 1000: "
       "ours %5.1f "

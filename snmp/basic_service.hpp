@@ -28,13 +28,16 @@ class basic_service : public boost::asio::execution_context::service {
   }
 
   // Takes the request; handler(error_code, pdu_type* response) is called exactly once on the
-  // I/O service: success with the answer, -24 timed out, -22 cancelled, or the library's error.
+  // I/O service: success with the answer, -24 timed out, -22 cancelled, or the library's error
+  // (a refused send). Only when the I/O service is destroyed first is a request freed without
+  // its handler being called.
   template <class Handler>
   void async_send(session_handle session, pdu_type& request, Handler handler) {
     implementation_.async_send(session, request, std::move(handler));
   }
 
-  // Both return -4 for a null handle; close sets the handle to null.
+  // Both return -4 for a null handle. Close is cheap and safe while requests are in flight;
+  // it sets the handle to null. Sessions opened here must be closed here.
   boost::system::error_code cancel(session_handle session) {
     return implementation_.cancel(session);
   }

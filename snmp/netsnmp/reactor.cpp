@@ -41,8 +41,9 @@ netsnmp_pdu* take_response(netsnmp_pdu* pdu) {
 
 }  // namespace
 
-// Set by the reactor thread around each library call, so the callback knows the session's
-// operations; empty on every other thread, where a callback (from a session close) is stale.
+// Set around each library call made under the mutex (a send on the starting thread, reads and
+// time-outs on the reactor thread), so the callback knows the session's operations. Empty
+// otherwise: a callback from a session close only concerns requests already handed over.
 thread_local reactor::session_entry* reactor::entry_in_call_ = nullptr;
 
 reactor::reactor(boost::asio::io_context& context)
@@ -256,7 +257,7 @@ void reactor::send(session_entry& entry, reactor_op* op) {
 void reactor::read_ready() {
   for (const auto serial : ready_) {
     const auto found = by_serial_.find(serial);
-    if (found == by_serial_.end()) continue;  // closed or finished since the wait returned
+    if (found == by_serial_.end()) continue;  // closed since the wait returned
     session_entry& entry = *found->second;
     NETSNMP_LARGE_FD_SET(entry.socket, &fd_sets_->read);
     entry_in_call_ = &entry;

@@ -16,9 +16,8 @@ class socket_waiter {
   socket_waiter& operator=(const socket_waiter&) = delete;
 
   // key identifies the socket in wait()'s results; it must not be 0. False when the system
-  // refuses (out of memory or watch limit).
+  // refuses (out of memory or watch limit). Closing the socket ends the watch.
   bool watch(int socket, std::uint64_t key);
-  void unwatch(int socket);
 
   void interrupt();  // any thread
   void clear_interrupt();

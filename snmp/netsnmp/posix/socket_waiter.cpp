@@ -55,11 +55,6 @@ bool socket_waiter::watch(int socket, std::uint64_t key) {
   return errno == EEXIST && ::epoll_ctl(poller_, EPOLL_CTL_MOD, socket, &event) == 0;
 }
 
-void socket_waiter::unwatch(int socket) {
-  epoll_event event{};
-  ::epoll_ctl(poller_, EPOLL_CTL_DEL, socket, &event);
-}
-
 void socket_waiter::interrupt() {
   const std::uint64_t one = 1;
   // A full counter (EAGAIN) still leaves the interrupter readable.
