@@ -1,11 +1,8 @@
-// The agent binary against a real snmpd and the management-server simulator: device
-// heartbeats, statistics, alarms, pushed lists, reloads and stops.
+// The agent binary against a real snmpd and the management-server simulator.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <boost/property_tree/ptree.hpp>
 #include <boost/property_tree/xml_parser.hpp>
@@ -14,7 +11,6 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/app/agent_files.hpp"
@@ -26,7 +22,6 @@ namespace tamro::test {
 namespace {
 
 using namespace std::chrono_literals;
-using boost::property_tree::ptree;
 
 const std::string sys_descr = ".1.3.6.1.2.1.1.1.0";
 const std::string sys_contact = ".1.3.6.1.2.1.1.4.0";
@@ -35,30 +30,24 @@ const std::string level = ".1.3.6.1.4.1.99999.1.0";  // writable integer
 const std::string mac = ".1.3.6.1.4.1.99999.3.0";    // six raw bytes, from a pass script
 const std::string absent = ".1.3.6.1.4.1.99999.9.0";
 
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 std::size_t count(const std::string& text, const std::string& part) {
   std::size_t n = 0;
   for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
 }
 
-std::string unquoted(std::string text) {
-  if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
-    text = text.substr(1, text.size() - 2);
-  return text;
-}
-
-std::string variable(const std::string& name, const std::string& oid,
-                     const std::string& transformation = "") {
-  return "<variable><name>" + name + "</name><oid>" + oid + "</oid>" +
-         (transformation.empty() ? "" : "<transformation>" + transformation + "</transformation>") +
-         "</variable>";
+std::string unquoted(const std::string& text) {
+  return text.size() >= 2 && text.front() == '"' ? text.substr(1, text.size() - 2) : text;
 }
 
 std::string bench_mapping(const std::string& name = "bench") {
+  const auto variable = [](const std::string& variable, const std::string& oid,
+                           const std::string& transformation = "") {
+    return "<variable><name>" + variable + "</name><oid>" + oid + "</oid>" +
+           (transformation.empty() ? ""
+                                   : "<transformation>" + transformation + "</transformation>") +
+           "</variable>";
+  };
   return "<mapping><name>" + name + "</name><mappers>" + variable("SYS_NAME", sys_name) +
          variable("SYS_DESCR", sys_descr) +
          variable("SYS_UPTIME", ".1.3.6.1.2.1.1.3.0", "timeticks-to-seconds") +
@@ -66,114 +55,72 @@ std::string bench_mapping(const std::string& name = "bench") {
 }
 
 std::string device(const std::string& address, unsigned short port,
-                   const std::string& extra = "<snmp-version>v2c</snmp-version>",
-                   const std::string& mapping = "bench") {
+                   const std::string& version = "v2c", const std::string& mapping = "bench") {
   return "<device><ip-address>" + address + "</ip-address><udp-port>" + std::to_string(port) +
-         "</udp-port><community>public</community><mapping-name>" + mapping +
-         "</mapping-name><heartbeat-interval>1</heartbeat-interval>" + extra + "</device>";
+         "</udp-port><snmp-version>" + version +
+         "</snmp-version><community>public</community><mapping-name>" + mapping +
+         "</mapping-name><heartbeat-interval>1</heartbeat-interval></device>";
 }
 
-// A JSON text for the server script.
-std::string quoted_json(const std::string& text) {
+std::string json_text(const std::string& text) {
   std::string out = "\"";
-  for (const char c : text)
-    out += (c == '"' || c == '\\') ? std::string("\\") + c : std::string(1, c);
+  for (const char c : text) out += c == '"' ? std::string("\\\"") : std::string(1, c);
   return out + "\"";
 }
 
-// A UDP port that takes requests and never answers, for requests that stay in flight.
-class black_hole {
- public:
-  black_hole() : fd_(::socket(AF_INET, SOCK_DGRAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-      throw std::runtime_error("no UDP port");
-    port_ = ntohs(address.sin_port);
-  }
-  ~black_hole() { ::close(fd_); }
-  black_hole(const black_hole&) = delete;
-  black_hole& operator=(const black_hole&) = delete;
-  unsigned short port() const { return port_; }
-
- private:
-  int fd_;
-  unsigned short port_ = 0;
-};
-
 struct heartbeat {
-  int counter = 0;
-  std::string ip;
-  ptree root;
+  boost::property_tree::ptree root;
   std::string get(const std::string& path) const { return root.get("heartbeat." + path, ""); }
-  std::vector<std::pair<std::string, std::string>> stats() const {
-    std::vector<std::pair<std::string, std::string>> out;
-    for (const auto& child : root.get_child("heartbeat.statistics"))
-      if (child.first == "stat")
-        out.emplace_back(child.second.get("<xmlattr>.id", ""), child.second.data());
-    return out;
-  }
-  // "id/status/value" per alarm section.
-  std::vector<std::string> alarms() const {
+  int counter() const { return root.get("heartbeat.heartbeat-counter", 0); }
+  // "id=value" per statistic, "id/status/value" per alarm.
+  std::vector<std::string> rows(const std::string& list) const {
     std::vector<std::string> out;
-    for (const auto& child : root.get_child("heartbeat.alarms"))
-      if (child.first == "alarm")
-        out.push_back(child.second.get("<xmlattr>.id", "") + "/" +
-                      child.second.get("<xmlattr>.status", "") + "/" +
-                      child.second.get("<xmlattr>.value", ""));
+    for (const auto& row : root.get_child("heartbeat." + list)) {
+      const auto attribute = [&](const char* name) {
+        return row.second.get(std::string("<xmlattr>.") + name, "");
+      };
+      if (row.first == "stat") out.push_back(attribute("id") + "=" + row.second.data());
+      if (row.first == "alarm")
+        out.push_back(attribute("id") + "/" + attribute("status") + "/" + attribute("value"));
+    }
     return out;
   }
 };
 
-// One agent run: a home with the sample heartbeat template, a mapping list and a device list,
-// a management server and, when asked for, an snmpd with a writable integer and a MAC.
+// A home with the sample heartbeat template, a mapping list and a device list; a management
+// server answering with an interval of one second; an snmpd with a writable integer and a MAC.
 struct device_run {
   agent_files files;
   temp_dir server_dir;
   management_server server{server_dir};
   std::unique_ptr<snmpd> device;
   std::unique_ptr<child_process> tamro;
-  std::string mappings = bench_mapping();
   std::string devices;
 
   explicit device_run(snmpd_options options = {}) {
     const std::string script = files.home.file("mac.sh");
-    write_file(script,
-               "#!/bin/sh\n"
-               "[ \"$1\" = -g ] && [ \"$2\" = " +
-                   mac +
-                   " ] && "
-                   "printf '%s\\noctet\\n00 1a 2b 3c 4d 5e\\n' " +
-                   mac +
-                   "\n"
-                   "exit 0\n");
+    write_file(script, "#!/bin/sh\n[ \"$1\" = -g ] && [ \"$2\" = " + mac + " ] && printf '" + mac +
+                           "\\noctet\\n00 1a 2b 3c 4d 5e\\n'\nexit 0\n");
     ::chmod(script.c_str(), 0755);
-    options.extra_lines.push_back(snmpd::writable_integer(level, 5));
-    options.extra_lines.push_back("pass .1.3.6.1.4.1.99999.3 " + script);
+    options.extra_lines = {snmpd::writable_integer(level, 5),
+                           "pass .1.3.6.1.4.1.99999.3 " + script};
     device = std::make_unique<snmpd>(options);
     files.server_uri = server.url();
-    // Status heartbeats name another address than the devices.
-    files.reporting =
+    files.reporting =  // status heartbeats name an address no device has
         "<ip-address>192.0.2.1</ip-address><mac-address>00:1A:2B:3C:4D:5E</mac-address>";
     reply("");
   }
 
-  // The server's reply: interval 1 second, plus the given JSON members.
   void reply(const std::string& members) const {
     server.script("{\"interval\": 1" + (members.empty() ? "" : ", " + members) + "}");
   }
 
-  // Writes the configuration, template, mappings and devices into the home.
   void write_home() const {
     files.write();
     write_file(files.home.file("heartbeat.xml"),
                read_file(std::string(TAMRO_SOURCE_DIR) + "/etc/heartbeat.xml"));
-    write_file(files.home.file("mappings.xml"),
-               "<mappings version=\"1.0\">" + mappings + "</mappings>\n");
-    write_file(files.home.file("devices.xml"), "<devices>" + devices + "</devices>\n");
+    write_file(files.home.file("mappings.xml"), "<mappings>" + bench_mapping() + "</mappings>");
+    write_file(files.home.file("devices.xml"), "<devices>" + devices + "</devices>");
   }
 
   void start(const std::string& device_list) {
@@ -189,107 +136,90 @@ struct device_run {
     for (const auto& request : server.requests()) {
       heartbeat h;
       std::istringstream body(request.body);
-      try {
-        boost::property_tree::read_xml(body, h.root);
-      } catch (const std::exception&) {
-        continue;
-      }
-      h.ip = h.get("ip-address");
-      h.counter = h.root.get("heartbeat.heartbeat-counter", 0);
-      if (h.ip == ip) out.push_back(std::move(h));
+      boost::property_tree::read_xml(body, h.root);
+      if (h.get("ip-address") == ip) out.push_back(std::move(h));
     }
     return out;
   }
 
-  // Waits for a heartbeat of the device that satisfies the predicate.
   template <class Predicate>
-  bool heartbeat_shows(const std::string& ip, Predicate predicate,
-                       std::chrono::milliseconds limit = 15s) const {
+  bool heartbeat_shows(const std::string& ip, Predicate predicate) const {
     return wait_until(
         [&] {
           for (const auto& h : heartbeats(ip))
             if (predicate(h)) return true;
           return false;
         },
-        limit);
+        15s);
   }
 
-  bool log_shows(const std::string& text, std::chrono::milliseconds limit = 15s) const {
-    return wait_until([&] { return contains(files.log(), text); }, limit);
+  bool log_shows(const std::string& text) const {
+    return wait_until([&] { return count(files.log(), text) > 0; }, 15s);
   }
 
   int stop() {
     tamro->signal(SIGTERM);
-    const auto code = tamro->wait(20s);
-    return code ? *code : -1;
+    return tamro->wait(20s).value_or(-1);
   }
 };
 
 TEST(DevicesEndToEnd, HeartbeatCarriesTheDeviceValuesStatisticsAndAlarms) {
   device_run run;
   run.reply("\"statistics\": [{\"id\": \"contact\", \"oid\": \"" + sys_contact +
-            "\", \"desc\": \"sysContact\"}, {\"id\": \"gone\", \"oid\": \"" + absent +
-            "\"}], \"alarms\": [{\"id\": \"a1\", \"name\": \"level-high\", \"oid\": \"" + level +
+            "\"}, {\"id\": \"gone\", \"oid\": \"" + absent +
+            "\"}], \"alarms\": [{\"id\": \"a1\", \"name\": \"high\", \"oid\": \"" + level +
             "\", \"threshold\": 10, \"op\": \"above\"}]");
   run.start(device("127.0.0.1", run.device->port()));
 
   const std::string ip = "127.0.0.1";
-  ASSERT_TRUE(run.heartbeat_shows(ip, [](const heartbeat& h) { return !h.stats().empty(); }))
-      << run.files.log();
+  ASSERT_TRUE(run.heartbeat_shows(ip, [](const heartbeat& h) {
+    return !h.rows("statistics").empty();
+  })) << run.files.log();
   const heartbeat h = run.heartbeats(ip).back();
   EXPECT_EQ(h.get("agent-mac-address"), "00:1A:2B:3C:4D:5E");
   EXPECT_EQ(h.get("system.sys-name"), unquoted(run.device->get(sys_name)));
   EXPECT_EQ(h.get("system.sys-descr"), unquoted(run.device->get(sys_descr)));
   EXPECT_EQ(h.get("mac-address"), "00:1A:2B:3C:4D:5E");
-  const int uptime = std::stoi(h.get("system.sys-uptime"));
-  EXPECT_GE(uptime, 0);
-  EXPECT_LT(uptime, 120);
-  EXPECT_EQ(h.stats(), (std::vector<std::pair<std::string, std::string>>{
-                           {"contact", unquoted(run.device->get(sys_contact))}}));
-  EXPECT_TRUE(h.alarms().empty());
-  EXPECT_TRUE(contains(run.files.log(), "127.0.0.1 - requesting " + level));
+  EXPECT_LT(std::stoi(h.get("system.sys-uptime")), 120);
+  EXPECT_EQ(h.rows("statistics"),
+            std::vector<std::string>{"contact=" + unquoted(run.device->get(sys_contact))});
+  EXPECT_TRUE(h.rows("alarms").empty());
 
   const auto seen = run.heartbeats(ip).size();
   run.device->set_integer(level, 42);
   ASSERT_TRUE(run.heartbeat_shows(ip, [](const heartbeat& b) {
-    return b.alarms() == std::vector<std::string>{"a1/active/42"};
+    return b.rows("alarms") == std::vector<std::string>{"a1/active/42"};
   })) << run.files.log();
   run.device->set_integer(level, 3);
   ASSERT_TRUE(run.heartbeat_shows(ip, [](const heartbeat& b) {
-    return b.alarms() == std::vector<std::string>{"a1/closed/3"};
+    return b.rows("alarms") == std::vector<std::string>{"a1/closed/3"};
   })) << run.files.log();
-
-  // One section when the condition starts and one when it ends, none in between.
-  std::size_t active = 0, closed = 0;
+  std::size_t sections = 0;  // one when the condition starts, one when it ends
   const auto all = run.heartbeats(ip);
-  for (std::size_t i = seen; i < all.size(); ++i)
-    for (const auto& alarm : all[i].alarms()) (contains(alarm, "active") ? active : closed)++;
-  EXPECT_EQ(active, 1u);
-  EXPECT_EQ(closed, 1u);
+  for (std::size_t i = seen; i < all.size(); ++i) sections += all[i].rows("alarms").size();
+  EXPECT_EQ(sections, 2u);
   EXPECT_EQ(run.stop(), 0) << run.tamro->output();
 }
 
 TEST(DevicesEndToEnd, VersionOneAnswerSpoiltByAStatisticIsResentOnce) {
   device_run run;
   run.reply("\"statistics\": [{\"id\": \"gone\", \"oid\": \"" + absent + "\"}]");
-  run.start(device("127.0.0.1", run.device->port(), "<snmp-version>v1</snmp-version>"));
-
+  run.start(device("127.0.0.1", run.device->port(), "v1"));
   ASSERT_TRUE(run.log_shows("127.0.0.1 - resending SNMP request")) << run.files.log();
-  const auto before = run.heartbeats("127.0.0.1").size();
-  // Every cycle asks again (the reply restores the list) and takes two requests.
-  ASSERT_TRUE(run.heartbeat_shows("127.0.0.1", [&](const heartbeat& h) {
-    return h.counter > static_cast<int>(before) + 2;
-  })) << run.files.log();
+  // Every reply asks again, so every cycle takes two requests and still delivers.
+  const int posts = static_cast<int>(run.heartbeats("127.0.0.1").size());
+  ASSERT_TRUE(run.heartbeat_shows("127.0.0.1",
+                                  [&](const heartbeat& h) { return h.counter() > posts + 2; }));
   EXPECT_EQ(run.stop(), 0);
 
   const std::string log = run.files.log();
-  EXPECT_TRUE(contains(log, "127.0.0.1 - response mapping error: value for "));
-  EXPECT_TRUE(contains(log, "127.0.0.1 - clearing requested alerts, stats and traps lists"));
+  EXPECT_EQ(count(log, "127.0.0.1 - response mapping error: value for "),
+            count(log, "127.0.0.1 - clearing requested alerts, stats and traps lists"));
   EXPECT_EQ(count(log, "127.0.0.1 - response mapping error: "),
             count(log, "127.0.0.1 - resending SNMP request"));
   for (const auto& h : run.heartbeats("127.0.0.1")) {
     EXPECT_EQ(h.get("system.sys-name"), "tamro-test-device");
-    EXPECT_TRUE(h.stats().empty());
+    EXPECT_TRUE(h.rows("statistics").empty());
   }
 }
 
@@ -299,14 +229,12 @@ TEST(DevicesEndToEnd, PushedListsAreSavedAndANewDeviceIsPolled) {
   device_run run(everywhere);
   const unsigned short port = run.device->port();
   run.start(device("127.0.0.1", port));
-  ASSERT_TRUE(run.heartbeat_shows("127.0.0.1", [](const heartbeat&) { return true; }))
-      << run.files.log();
+  ASSERT_TRUE(run.heartbeat_shows("127.0.0.1", [](const heartbeat&) { return true; }));
 
-  run.reply("\"mappings\": " + quoted_json("<mappings>" + bench_mapping("pushed") + "</mappings>") +
+  run.reply("\"mappings\": " + json_text("<mappings>" + bench_mapping("pushed") + "</mappings>") +
             ", \"devices\": " +
-            quoted_json("<devices>" + device("127.0.0.1", port, "", "pushed") +
-                        device("127.0.0.2", port, "<snmp-version>2c</snmp-version>", "pushed") +
-                        "</devices>"));
+            json_text("<devices>" + device("127.0.0.1", port, "v2c", "pushed") +
+                      device("127.0.0.2", port, "2c", "pushed") + "</devices>"));
   ASSERT_TRUE(run.heartbeat_shows("127.0.0.2", [](const heartbeat& h) {
     return h.get("system.sys-name") == "tamro-test-device";
   })) << run.files.log();
@@ -319,17 +247,17 @@ TEST(DevicesEndToEnd, PushedListsAreSavedAndANewDeviceIsPolled) {
                           0),
             0u)
       << devices;
-  EXPECT_TRUE(contains(devices, "    <ip-address>127.0.0.2</ip-address>\n    <udp-port>" +
-                                    std::to_string(port) +
-                                    "</udp-port>\n    <snmp-version>v2c</snmp-version>\n"));
-  EXPECT_TRUE(contains(devices, "<mapping-name>pushed</mapping-name>"));
+  EXPECT_EQ(count(devices, "    <ip-address>127.0.0.2</ip-address>\n    <udp-port>" +
+                               std::to_string(port) +
+                               "</udp-port>\n    <snmp-version>v2c</snmp-version>\n"),
+            1u);
+  EXPECT_EQ(count(devices, "<mapping-name>pushed</mapping-name>"), 2u);
   const std::string mappings = read_file(run.files.home.file("mappings.xml"));
-  EXPECT_TRUE(contains(mappings,
-                       "<!--Do not add comments to this file: they will be lost-->\n"
-                       "<mappings version=\"1.0\">\n  <mapping>\n"
-                       "    <name>pushed</name>\n"))
+  EXPECT_EQ(
+      count(mappings, "-->\n<mappings version=\"1.0\">\n  <mapping>\n    <name>pushed</name>\n"),
+      1u)
       << mappings;
-  EXPECT_FALSE(contains(mappings, "<name>bench</name>"));
+  EXPECT_EQ(count(mappings, "<name>bench</name>"), 0u);
 }
 
 TEST(DevicesEndToEnd, ReloadRecyclesEveryPollerWithoutResettingItsTiming) {
@@ -339,74 +267,67 @@ TEST(DevicesEndToEnd, ReloadRecyclesEveryPollerWithoutResettingItsTiming) {
   run.server.script("{\"interval\": 3}");
   const unsigned short port = run.device->port();
   run.start(device("127.0.0.1", port) + device("127.0.0.2", port));
-  ASSERT_TRUE(run.heartbeat_shows("127.0.0.1", [](const heartbeat& h) { return h.counter >= 2; }))
+  ASSERT_TRUE(run.heartbeat_shows("127.0.0.1", [](const heartbeat& h) { return h.counter() >= 2; }))
       << run.files.log();
-  const int counter = run.heartbeats("127.0.0.1").back().counter;
+  const int counter = run.heartbeats("127.0.0.1").back().counter();
   const auto last_post = std::chrono::steady_clock::now();
 
   run.tamro->signal(SIGHUP);
   ASSERT_TRUE(run.log_shows("--- reloading configuration ---"));
+  // The same poller goes on counting, and waits out its interval: a new one would start now.
   ASSERT_TRUE(run.heartbeat_shows("127.0.0.1", [&](const heartbeat& h) {
-    return h.counter == counter + 1;
+    return h.counter() == counter + 1;
   })) << run.files.log();
-  const auto waited = std::chrono::steady_clock::now() - last_post;
+  EXPECT_GE(std::chrono::steady_clock::now() - last_post, 1500ms);
   const std::string log = run.files.log();
-  EXPECT_TRUE(contains(log, "127.0.0.1 - SNMP poller recycled"));
-  EXPECT_TRUE(contains(log, "127.0.0.2 - SNMP poller recycled"));
+  EXPECT_EQ(count(log, "127.0.0.1 - SNMP poller recycled"), 1u);
+  EXPECT_EQ(count(log, "127.0.0.2 - SNMP poller recycled"), 1u);
   EXPECT_EQ(count(log, "SNMP poller created"), 2u);
-  // A fresh poller would have been due at once; a recycled one waits out its interval.
-  EXPECT_GE(waited, 1500ms);
   EXPECT_EQ(run.stop(), 0);
 }
 
 TEST(DevicesEndToEnd, DeviceDroppedWhileBusyIsMarkedDeadAndSwept) {
-  black_hole silent;
   device_run run;
-  run.files.snmp = "<timeout>4</timeout>";
-  run.start(device("127.0.0.1", run.device->port()) + device("127.0.0.3", silent.port()));
+  run.files.snmp = "<timeout>4</timeout>";  // nothing answers 127.0.0.3
+  run.start(device("127.0.0.1", run.device->port()) + device("127.0.0.3", free_port(SOCK_DGRAM)));
   ASSERT_TRUE(run.log_shows("127.0.0.3 - SNMP request sent")) << run.files.log();
 
   run.reply("\"devices\": " +
-            quoted_json("<devices>" + device("127.0.0.1", run.device->port()) + "</devices>"));
+            json_text("<devices>" + device("127.0.0.1", run.device->port()) + "</devices>"));
   ASSERT_TRUE(
       run.log_shows("127.0.0.3 - orphaned agent is busy and cannot be removed from list "
                     "of known agents - marking as dead"))
       << run.files.log();
-  // Later replies leave the lists alone, or they would erase the poller once it is idle.
-  run.reply("");
-  ASSERT_TRUE(run.log_shows("127.0.0.3 - marked as dead, ignoring SNMP error")) << run.files.log();
+  run.reply("");  // a list pushed again would erase the poller outright once it is idle
+  ASSERT_TRUE(run.log_shows("127.0.0.3 - marked as dead, ignoring SNMP error \"Timeout\""))
+      << run.files.log();
   ASSERT_TRUE(run.log_shows("127.0.0.3 - removing dead agent from list of known agents"))
       << run.files.log();
   EXPECT_EQ(run.stop(), 0);
-  EXPECT_FALSE(contains(run.files.log(), "127.0.0.3 - SNMP response error"));
 }
 
-TEST(DevicesEndToEnd, DeviceWithoutListenerIsRetriedAndStopInFlightIsClean) {
-  black_hole silent;
+TEST(DevicesEndToEnd, UnansweredDeviceIsRetriedAndAStopCancelsWhatIsInFlight) {
   device_run run;
   run.files.snmp = "<timeout>1</timeout>";
-  const unsigned short nobody = free_port(SOCK_DGRAM);
-  run.start(device("127.0.0.4", nobody) + device("127.0.0.3", silent.port()));
+  run.start(device("127.0.0.4", free_port(SOCK_DGRAM)));
   ASSERT_TRUE(wait_until(
-      [&] { return count(run.files.log(), "127.0.0.4 - SNMP response error: ") >= 2; }, 15s))
+      [&] { return count(run.files.log(), "127.0.0.4 - SNMP response error: Timeout") >= 2; }, 15s))
       << run.files.log();
 
-  // A request that would not end for a minute: the stop cancels it.
+  // A request that would not end for a minute.
   run.files.snmp = "<timeout>60</timeout>";
   run.write_home();
   run.tamro->signal(SIGHUP);
-  ASSERT_TRUE(run.log_shows("--- reloading configuration ---"));
   ASSERT_TRUE(wait_until(
       [&] {
         const std::string log = run.files.log();
-        return log.find("127.0.0.3 - SNMP request sent",
+        return log.find("127.0.0.4 - SNMP request sent",
                         log.find("--- reloading configuration ---")) != std::string::npos;
       },
-      10s));
+      15s));
   const auto stopping = std::chrono::steady_clock::now();
   EXPECT_EQ(run.stop(), 0) << run.tamro->output();
   EXPECT_LT(std::chrono::steady_clock::now() - stopping, 10s);
-  EXPECT_TRUE(contains(run.files.log(), "--- shutting down ---"));
 }
 
 }  // namespace
