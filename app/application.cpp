@@ -10,6 +10,7 @@
 #include "app/platform.hpp"
 #include "app/version.hpp"
 #include "log/logger.hpp"
+#include "log/sink.hpp"
 #include "reporting/agent.hpp"
 
 namespace tamro {
@@ -42,7 +43,11 @@ int application::run(int argc, const char* const argv[]) {
       set_threshold(1);
       set_console(true);
     }
-    if (foreground_) {
+    if (check_) {
+      check_configuration();
+    } else if (once_) {
+      poll_once();
+    } else if (foreground_) {
       main_loop();
     } else {
       service_ = service_host::create();
@@ -69,6 +74,9 @@ void application::process_options(int argc, const char* const argv[]) {
     verbose_ = options.verbose;
     foreground_ = options.foreground;
     if (options.configuration) configuration_file_ = *options.configuration;
+    check_ = options.check;
+    once_ = options.once;
+    post_ = options.post;
   }
 }
 
@@ -76,6 +84,49 @@ void application::report_error(const std::string& message) {
   log_error(message);
   std::cerr << "Error: " << message << std::endl;
   exit_code_ = 1;
+}
+
+// Loads everything a start loads, without opening the log file, and reports each problem
+// on standard output. Nothing is written and nothing is sent.
+void application::check_configuration() {
+  set_console(true);
+  if (!verbose_) set_threshold(log::warning);
+  mappings_.report_item_errors(true);
+  const unsigned long errors_before = log::sink::global().error_lines();
+  reload_configuration();
+  const unsigned long problems = log::sink::global().error_lines() - errors_before;
+  if (problems == 0) {
+    std::cout << "configuration " << configuration_file_ << " is OK: " << mappings_.size()
+              << " mappings, " << devices_.size() << " devices" << std::endl;
+  } else {
+    std::cout << problems << " problem(s) found in " << configuration_file_ << std::endl;
+    exit_code_ = 1;
+  }
+}
+
+// Polls every device and the status reporter once, shows the heartbeats (and, when posting,
+// the replies) on standard output, and ends when all of them are done.
+void application::poll_once() {
+  platform::raise_open_file_limit();
+  start_time_ = boost::posix_time::second_clock::local_time();
+  agent::set_transcript(&std::cout, post_);
+  reload_configuration();
+  const auto now = boost::posix_time::second_clock::universal_time();
+  for (const auto& entry : devices_) {
+    entry.second->cycle_start = now;
+    entry.second->start_heartbeat();
+  }
+  reporter_.cycle_start = now;
+  reporter_.start_heartbeat();
+  io_service_.run();
+  agent::set_transcript(nullptr, true);
+
+  std::size_t answered = 0;
+  for (const auto& entry : devices_) {
+    if (entry.second->heartbeat_counter() > 0) ++answered;
+  }
+  std::cerr << answered << " of " << devices_.size() << " devices answered" << std::endl;
+  if (answered < devices_.size()) exit_code_ = 1;
 }
 
 void application::main_loop() {

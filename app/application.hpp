@@ -44,6 +44,8 @@ class application {
 
  private:
   void process_options(int argc, const char* const argv[]);
+  void check_configuration();
+  void poll_once();
   void report_error(const std::string& message);
 
   void reload_configuration();
@@ -65,6 +67,9 @@ class application {
   boost::property_tree::ptree configuration_;
   bool foreground_ = false;
   bool verbose_ = false;
+  bool check_ = false;
+  bool once_ = false;
+  bool post_ = false;
   bool reload_requested_ = false;
   bool stop_requested_ = false;
   boost::asio::io_context io_service_;

@@ -2,6 +2,7 @@
 
 #include <boost/program_options.hpp>
 #include <sstream>
+#include <stdexcept>
 
 namespace tamro {
 
@@ -13,7 +14,14 @@ command_line parse_command_line(int argc, const char* const argv[]) {
       ("version,V", "display version information and exit")                  //
       ("verbose,v", "print log messages to standard output at debug level")  //
       ("configuration,c", po::value<std::string>(), "configuration file")    //
-      ("foreground,f", "run in foreground (has no effect under Windows)");
+      ("foreground,f", "run in foreground (has no effect under Windows)")    //
+      ("check,t",
+       "load the configuration, mappings, devices and template, print every "
+       "problem found and exit")  //
+      ("once",
+       "poll every device and the status reporter once, print each heartbeat "
+       "instead of posting it, and exit")  //
+      ("post", "with --once: post each heartbeat and print the server's reply");
   po::variables_map values;
   po::store(po::parse_command_line(argc, argv, options), values);
   po::notify(values);
@@ -29,6 +37,12 @@ command_line parse_command_line(int argc, const char* const argv[]) {
   } else {
     result.verbose = values.count("verbose") > 0;
     result.foreground = values.count("foreground") > 0;
+    result.check = values.count("check") > 0;
+    result.once = values.count("once") > 0;
+    result.post = values.count("post") > 0;
+    if (result.post && !result.once) throw std::invalid_argument("--post needs --once");
+    if (result.check && result.once)
+      throw std::invalid_argument("--check and --once exclude each other");
     if (values.count("configuration")) {
       result.configuration = values["configuration"].as<std::string>();
     }

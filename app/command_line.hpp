@@ -12,6 +12,9 @@ struct command_line {
   bool version = false;
   bool verbose = false;
   bool foreground = false;
+  bool check = false;  // load everything, report each problem, exit
+  bool once = false;   // poll everything once, print the heartbeats, exit
+  bool post = false;   // with once: post the heartbeats and print the replies
   std::optional<std::string> configuration;
   std::string help_text;  // the formatted options group, for help
 };

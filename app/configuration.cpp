@@ -45,7 +45,14 @@ void application::load_configuration() {
       read_xml_file(configuration_file_, boost::property_tree::xml_parser::trim_whitespace);
   const ptree& root = configuration_.get_child("tamro-configuration");
 
-  configure_logging(with_default(root.get_child("logging"), "file", default_log_file()));
+  ptree logging = with_default(root.get_child("logging"), "file", default_log_file());
+  if (check_) {
+    // The check reports on the console and leaves the log file alone.
+    logging.erase("file");
+    logging.put("console", true);
+    if (!verbose_) logging.put("level", "warning");
+  }
+  configure_logging(logging);
   if (verbose_) {
     set_threshold(1);
     set_console(true);

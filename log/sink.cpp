@@ -1,11 +1,11 @@
 #include "log/sink.hpp"
 
+#include <algorithm>
 #include <boost/date_time/c_local_time_adjustor.hpp>
 #include <boost/date_time/gregorian/gregorian.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/filesystem.hpp>
 #include <boost/property_tree/ptree.hpp>
-#include <algorithm>
 #include <cctype>
 #include <functional>
 #include <iomanip>
@@ -58,6 +58,7 @@ sink& sink::global() {
 }
 
 void sink::write(int level, const std::string& message) {
+  if (level >= error) ++error_lines_;
   if (level < threshold_) return;
   std::lock_guard<std::mutex> lock(mutex_);
   if (file_.is_open() && rotate_) rotate_if_new_day();

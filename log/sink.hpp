@@ -1,8 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <boost/property_tree/ptree_fwd.hpp>
-#include <atomic>
 #include <fstream>
 #include <mutex>
 #include <ostream>
@@ -14,7 +14,8 @@ namespace tamro::log {
 
 enum level : int { debug = 1, info = 2, warning = 3, error = 4 };
 
-// Threshold for a level name of the configuration ("debug", "warn", ...): unknown names mean warning.
+// Threshold for a level name of the configuration ("debug", "warn", ...): unknown names mean
+// warning.
 int threshold_for_name(std::string name);
 
 // The process-wide log sink: formats whole lines under one mutex and writes them to the
@@ -30,6 +31,8 @@ class sink {
   void write(int level, const std::string& message);
 
   int threshold() const { return threshold_; }
+  // Lines logged at error level so far, written or not: the configuration check's verdict.
+  unsigned long error_lines() const { return error_lines_; }
   void set_threshold(int threshold) { threshold_ = threshold; }
   void set_console(bool on);
   void configure(const boost::property_tree::ptree& section);
@@ -44,6 +47,7 @@ class sink {
 
   std::mutex mutex_;
   std::atomic<int> threshold_{debug};
+  std::atomic<unsigned long> error_lines_{0};
   std::streambuf* console_stream_;
   std::streambuf* console_target_ = nullptr;
   streambuf buffer_;

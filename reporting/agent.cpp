@@ -8,7 +8,9 @@
 #include <boost/lexical_cast.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <chrono>
+#include <ostream>
 #include <stdexcept>
+#include <string_view>
 
 #include "config/configuration_error.hpp"
 #include "log/logger.hpp"
@@ -29,6 +31,8 @@ struct posting_configuration {
   std::string template_name;
   url server;
   option_set options;
+  std::ostream* transcript = nullptr;
+  bool post = true;
 };
 
 posting_configuration& posting() {
@@ -81,6 +85,11 @@ void agent::configure(const boost::property_tree::ptree& section) {
 
 void agent::clear_template_cache() { ctemplate::mutable_default_template_cache()->ClearCache(); }
 
+void agent::set_transcript(std::ostream* out, bool post) {
+  posting().transcript = out;
+  posting().post = post;
+}
+
 agent::agent(boost::asio::io_context& io) : io_(io) {}
 
 agent::~agent() { close_stream(); }
@@ -97,6 +106,12 @@ void agent::send_heartbeat(ctemplate::TemplateDictionary& dictionary) {
   std::string text;
   ctemplate::mutable_default_template_cache()->ExpandWithData(config.template_name, template_strip,
                                                               &dictionary, nullptr, &text);
+  if (config.transcript && !config.post) {
+    *config.transcript << "<!-- heartbeat of " << name() << " -->\n" << text << std::endl;
+    last_delivered = cycle_start;
+    busy = false;
+    return;
+  }
 
   // The replaced exchange is cancelled; its completions find it stale and leave ours alone.
   close_stream();
@@ -178,9 +193,11 @@ void agent::handle_read(const exchange& stream, const boost::system::error_code&
   }
   last_delivered = cycle_start;
   log_debug(boost::format("%1% - HTTP response received (%2% bytes)") % name() % bytes);
-  if (log_threshold() == log::debug) {
-    const auto data = response_buffer_.data();
-    log_debug(std::string(static_cast<const char*>(data.data()), std::min(bytes, data.size())));
+  const auto data = response_buffer_.data();
+  const std::string_view body(static_cast<const char*>(data.data()), std::min(bytes, data.size()));
+  if (log_threshold() == log::debug) log_debug(std::string(body));
+  if (posting().transcript) {
+    *posting().transcript << "<!-- reply to " << name() << " -->\n" << body << std::endl;
   }
   process_reply(*this, response_buffer_);
 }

@@ -7,6 +7,7 @@
 #include <boost/system/error_code.hpp>
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <limits>
 #include <memory>
 #include <string>
@@ -32,6 +33,9 @@ class agent {
   // std::runtime_error (template that does not load).
   static void configure(const boost::property_tree::ptree& agent_section);
   static void clear_template_cache();
+  // Test mode: every rendered heartbeat (or, when post is set, every reply) is written to
+  // out; without post nothing is sent and the print counts as the delivery.
+  static void set_transcript(std::ostream* out, bool post);
 
   explicit agent(boost::asio::io_context& io);
   agent(const agent&) = delete;

@@ -5,8 +5,8 @@ namespace tamro::test {
 void agent_files::write() const {
   write_file(home.file("heartbeat.xml"),
              "<heartbeat ip=\"{{IP_ADDRESS:xml_escape}}\" n=\"{{HEARTBEAT_COUNTER}}\"/>\n");
-  write_file(home.file("mappings.xml"), "<mappings version=\"1.0\"/>\n");
-  write_file(home.file("devices.xml"), "<devices/>\n");
+  write_file(home.file("mappings.xml"), mappings);
+  write_file(home.file("devices.xml"), devices);
   write_file(configuration_file(),
              "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
              "<tamro-configuration>\n" +

@@ -18,6 +18,8 @@ struct agent_files {
   std::string reporting =
       "<ip-address>127.0.0.1</ip-address><mac-address>00:1A:2B:3C:4D:5E</mac-address>";
   std::string comment = "<!-- kept across write-backs -->";
+  std::string mappings = "<mappings version=\"1.0\"/>\n";
+  std::string devices = "<devices/>\n";
 
   std::string configuration_file() const { return home.file("configuration.xml"); }
   std::string log_file() const { return home.file("tamro.log"); }

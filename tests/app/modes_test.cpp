@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+#include <boost/filesystem.hpp>
+
+#include "tests/app/agent_files.hpp"
+#include "tests/support/child_process.hpp"
+#include "tests/support/snmpd.hpp"
+
+namespace tamro::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+const char* system_mapping =
+    "<mappings version=\"1.0\"><mapping><name>system</name><mappers>"
+    "<variable><name>SYS_NAME</name><oid>.1.3.6.1.2.1.1.5.0</oid></variable>"
+    "</mappers></mapping></mappings>\n";
+
+std::string device(const std::string& address, unsigned short port,
+                   const std::string& mapping = "system") {
+  return "<device><ip-address>" + address + "</ip-address><udp-port>" + std::to_string(port) +
+         "</udp-port><community>public</community><snmp-version>v2c</snmp-version>"
+         "<mapping-name>" +
+         mapping + "</mapping-name></device>";
+}
+
+struct finished_run {
+  int exit_code;
+  std::string output;
+};
+
+finished_run run_tamro(const agent_files& files, const std::vector<std::string>& options) {
+  std::vector<std::string> argv{TAMRO_BINARY, "-c", files.configuration_file()};
+  argv.insert(argv.end(), options.begin(), options.end());
+  child_process tamro(argv, files.home.file("out"));
+  const auto code = tamro.wait(60s);
+  return {code.value_or(-1), tamro.output()};
+}
+
+TEST(CheckMode, GoodFilesPassWithoutTouchingAnything) {
+  agent_files files;
+  files.mappings = system_mapping;
+  files.devices = "<devices>" + device("127.0.0.1", 1161) + "</devices>\n";
+  files.write();
+  const std::string configuration = read_file(files.configuration_file());
+
+  const auto result = run_tamro(files, {"--check"});
+  EXPECT_EQ(result.exit_code, 0) << result.output;
+  EXPECT_TRUE(contains(result.output, "is OK: 1 mappings, 1 devices")) << result.output;
+  EXPECT_FALSE(boost::filesystem::exists(files.log_file()));
+  EXPECT_EQ(read_file(files.configuration_file()), configuration);
+}
+
+TEST(CheckMode, EveryBrokenItemIsReported) {
+  agent_files files;
+  files.mappings =
+      "<mappings version=\"1.0\"><mapping><name>system</name><mappers/></mapping>"
+      "<mapping><name>broken</name><mappers><variable><name>X</name><oid>.1.3</oid>"
+      "<transformation>bogus</transformation></variable></mappers></mapping></mappings>\n";
+  files.devices = "<devices>" + device("127.0.0.1", 1161, "missing") + device("10.0.0.300", 161) +
+                  device("127.0.0.2", 161) + "</devices>\n";
+  files.write();
+
+  const auto result = run_tamro(files, {"-t"});
+  EXPECT_EQ(result.exit_code, 1);
+  for (const char* line :
+       {"[E] Error while parsing mapping node: unknown transformation: bogus",
+        "[E] Error while parsing device node: item missing not found",
+        "[E] Error while parsing device node: invalid agent IP address: 10.0.0.300",
+        "3 problem(s) found in "}) {
+    EXPECT_TRUE(contains(result.output, line)) << line << "\n" << result.output;
+  }
+}
+
+TEST(CheckMode, ATemplateThatDoesNotLoadStopsTheCheck) {
+  agent_files files;
+  files.agent_extra = "";
+  files.write();
+  boost::filesystem::remove(files.home.file("heartbeat.xml"));
+  const auto result = run_tamro(files, {"--check"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_TRUE(contains(result.output, "Error: configuration: unable to load and parse template"))
+      << result.output;
+}
+
+TEST(OnceMode, PrintsEveryHeartbeatAndTellsWhetherEveryDeviceAnswered) {
+  snmpd device_agent;
+  agent_files files;
+  files.mappings = system_mapping;
+  files.devices = "<devices>" + device("127.0.0.1", device_agent.port()) + "</devices>\n";
+  files.write();
+
+  const auto answered = run_tamro(files, {"--once"});
+  EXPECT_EQ(answered.exit_code, 0) << answered.output;
+  EXPECT_TRUE(contains(answered.output, "<!-- heartbeat of 127.0.0.1 -->")) << answered.output;
+  EXPECT_TRUE(contains(answered.output, "<!-- heartbeat of <status reporter> -->"));
+  EXPECT_TRUE(contains(answered.output, "1 of 1 devices answered"));
+
+  // A second device whose port has no listener: the run still ends, with exit code 1.
+  files.devices = "<devices>" + device("127.0.0.1", device_agent.port()) +
+                  device("127.0.0.2", free_port(SOCK_DGRAM)) + "</devices>\n";
+  files.snmp = "<timeout>1</timeout><retries>0</retries>";
+  files.write();
+  const auto silent = run_tamro(files, {"--once"});
+  EXPECT_EQ(silent.exit_code, 1) << silent.output;
+  EXPECT_TRUE(contains(silent.output, "1 of 2 devices answered")) << silent.output;
+}
+
+}  // namespace
+}  // namespace tamro::test
