@@ -47,6 +47,11 @@ install(FILES
         DESTINATION share/doc/tamro
         COMPONENT home)
 
+# The unit, the manual page, the maintainer scripts and the package exist for Linux only.
+if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  return()
+endif()
+
 # --- unit and manual page inside the home (plain installs only) ---------------------------
 
 install(FILES ${PROJECT_SOURCE_DIR}/docs/tamro.8 DESTINATION share/man/man8 COMPONENT home_system)
