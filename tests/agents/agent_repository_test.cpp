@@ -11,7 +11,7 @@
 
 #include "agents/agent_repository.hpp"
 #include "agents/snmp_poller.hpp"
-#include "tests/reporting/agent_support.hpp"
+#include "tests/support/agent_support.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace tamro {

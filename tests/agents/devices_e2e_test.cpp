@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "tests/app/agent_files.hpp"
-#include "tests/reporting/agent_support.hpp"
+#include "tests/support/agent_support.hpp"
 #include "tests/support/child_process.hpp"
 #include "tests/support/snmpd.hpp"
 

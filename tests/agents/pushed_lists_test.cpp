@@ -9,7 +9,7 @@
 
 #include "agents/pushed_lists.hpp"
 #include "agents/snmp_poller.hpp"
-#include "tests/reporting/agent_support.hpp"
+#include "tests/support/agent_support.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace tamro::agents {

@@ -9,7 +9,7 @@
 
 #include "agents/snmp_poller.hpp"
 #include "mapping/mappers/oid_variable.hpp"
-#include "tests/reporting/agent_support.hpp"
+#include "tests/support/agent_support.hpp"
 
 namespace tamro::agents {
 namespace {

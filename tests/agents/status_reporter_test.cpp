@@ -14,7 +14,7 @@
 
 #include "agents/status_reporter.hpp"
 #include "reporting/reply_processing.hpp"
-#include "tests/reporting/agent_support.hpp"
+#include "tests/support/agent_support.hpp"
 
 namespace tamro::agents {
 namespace {

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "tests/app/agent_files.hpp"
-#include "tests/reporting/agent_support.hpp"
+#include "tests/support/agent_support.hpp"
 #include "tests/support/child_process.hpp"
 
 namespace tamro::test {

@@ -14,7 +14,7 @@
 #include "reporting/agent.hpp"
 #include "reporting/http_error.hpp"
 #include "reporting/x509_error.hpp"
-#include "tests/reporting/agent_support.hpp"
+#include "tests/support/agent_support.hpp"
 
 namespace tamro {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "reporting/agent.hpp"
 #include "reporting/reply_processing.hpp"
-#include "tests/reporting/agent_support.hpp"
+#include "tests/support/agent_support.hpp"
 
 namespace tamro {
 namespace {

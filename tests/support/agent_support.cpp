@@ -1,4 +1,4 @@
-#include "tests/reporting/agent_support.hpp"
+#include "tests/support/agent_support.hpp"
 
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
