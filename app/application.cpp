@@ -81,7 +81,8 @@ void application::process_options(int argc, const char* const argv[]) {
 }
 
 void application::report_error(const std::string& message) {
-  log_error(message);
+  // The check already shows log lines on the console; one "Error: " line is enough there.
+  if (!check_) log_error(message);
   std::cerr << "Error: " << message << std::endl;
   exit_code_ = 1;
 }

@@ -62,6 +62,9 @@ void agent::configure(const boost::property_tree::ptree& section) {
   } catch (const std::exception& e) {
     throw configuration_error(e.what());
   }
+  // The cache would hand back the template of the previous load; a reload must read the
+  // file again so an edited (or broken) template takes effect now, not at the next start.
+  ctemplate::mutable_default_template_cache()->ClearCache();
   if (!ctemplate::mutable_default_template_cache()->LoadTemplate(config.template_name,
                                                                  template_strip)) {
     throw std::runtime_error("unable to load and parse template file " + config.template_name);

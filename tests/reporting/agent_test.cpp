@@ -311,3 +311,24 @@ TEST_F(AgentTlsTest, HostNameMismatchUnlessIgnored) {
 
 }  // namespace
 }  // namespace tamro
+
+namespace tamro {
+namespace {
+
+TEST_F(AgentTest, AReloadReadsAnEditedTemplateAgain) {
+  test::management_server server(dir);
+  configure(server.url());
+  run_cycle();
+  test::write_file(dir.file("heartbeat.xml"), "<edited n=\"{{HEARTBEAT_COUNTER}}\"/>\n");
+  ptree section;
+  section.put("heartbeat-template", dir.file("heartbeat.xml"));
+  section.put("server-uri", server.url());
+  agent::configure(section);
+  run_cycle();
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].body, "<edited n=\"2\"/>\n");
+}
+
+}  // namespace
+}  // namespace tamro
