@@ -117,6 +117,31 @@ TEST(LogFile, FileLastWrittenYesterdayIsRotatedAtTheFirstLineToday) {
   EXPECT_NE(current.find("] new line\n"), std::string::npos);
 }
 
+TEST(LogFile, AFailedRotationKeepsLoggingToTheCurrentFile) {
+  test::temp_dir dir;
+  const std::string path = dir.file("tamro.log");
+  test::write_file(path, "old line\n");
+  boost::filesystem::last_write_time(path, std::time(nullptr) - 24 * 3600);
+  const auto yesterday = boost::gregorian::day_clock::local_day() - boost::gregorian::days(1);
+  // A non-empty folder under the dated name makes the rename fail.
+  const std::string blocked =
+      dir.file("tamro." + boost::gregorian::to_iso_extended_string(yesterday) + ".log");
+  boost::filesystem::create_directory(blocked);
+  test::write_file(blocked + "/inside", "x");
+
+  sink s;
+  boost::property_tree::ptree config;
+  config.put("level", "debug");
+  config.put("rotate", "true");
+  config.put("file", path);
+  s.configure(config);
+  EXPECT_NO_THROW(s.write(info, "new line"));
+  const std::string current = test::read_file(path);
+  EXPECT_EQ(current.rfind("old line\n", 0), 0u);
+  EXPECT_NE(current.find("log rotation to " + blocked + " failed: "), std::string::npos);
+  EXPECT_NE(current.find("] new line\n"), std::string::npos);
+}
+
 TEST(LogFile, WithoutRotationTheFileIsAppended) {
   test::temp_dir dir;
   const std::string path = dir.file("tamro");
