@@ -94,66 +94,57 @@ TEST(LogFile, ConsoleAndFileGetTheSameLines) {
   EXPECT_NE(c.out.str().find("] both\n"), std::string::npos);
 }
 
-TEST(LogFile, FileLastWrittenYesterdayIsRotatedAtTheFirstLineToday) {
+// A log file last written yesterday, and a sink configured to append to it.
+struct yesterdays_log {
   test::temp_dir dir;
-  const std::string path = dir.file("tamro.log");
-  test::write_file(path, "old line\n");
-  const auto yesterday = boost::gregorian::day_clock::local_day() - boost::gregorian::days(1);
-  boost::filesystem::last_write_time(path, std::time(nullptr) - 24 * 3600);
-
+  std::string path;
   sink s;
-  boost::property_tree::ptree config;
-  config.put("level", "debug");
-  config.put("rotate", "true");
-  config.put("file", path);
-  s.configure(config);
-  s.write(info, "new line");
 
-  const std::string rotated =
-      dir.file("tamro." + boost::gregorian::to_iso_extended_string(yesterday) + ".log");
-  EXPECT_EQ(test::read_file(rotated), "old line\n");
-  const std::string current = test::read_file(path);
+  explicit yesterdays_log(const std::string& name) : path(dir.file(name)) {
+    test::write_file(path, "old line\n");
+    boost::filesystem::last_write_time(path, std::time(nullptr) - 24 * 3600);
+  }
+  void configure(bool rotate) {
+    boost::property_tree::ptree config;
+    config.put("level", "debug");
+    config.put("rotate", rotate);
+    config.put("file", path);
+    s.configure(config);
+  }
+  std::string dated_name() const {
+    const auto yesterday = boost::gregorian::day_clock::local_day() - boost::gregorian::days(1);
+    return dir.file("tamro." + boost::gregorian::to_iso_extended_string(yesterday) + ".log");
+  }
+};
+
+TEST(LogFile, FileLastWrittenYesterdayIsRotatedAtTheFirstLineToday) {
+  yesterdays_log log("tamro.log");
+  log.configure(true);
+  log.s.write(info, "new line");
+  EXPECT_EQ(test::read_file(log.dated_name()), "old line\n");
+  const std::string current = test::read_file(log.path);
   EXPECT_EQ(current.find("old line"), std::string::npos);
   EXPECT_NE(current.find("] new line\n"), std::string::npos);
 }
 
 TEST(LogFile, AFailedRotationKeepsLoggingToTheCurrentFile) {
-  test::temp_dir dir;
-  const std::string path = dir.file("tamro.log");
-  test::write_file(path, "old line\n");
-  boost::filesystem::last_write_time(path, std::time(nullptr) - 24 * 3600);
-  const auto yesterday = boost::gregorian::day_clock::local_day() - boost::gregorian::days(1);
+  yesterdays_log log("tamro.log");
   // A non-empty folder under the dated name makes the rename fail.
-  const std::string blocked =
-      dir.file("tamro." + boost::gregorian::to_iso_extended_string(yesterday) + ".log");
-  boost::filesystem::create_directory(blocked);
-  test::write_file(blocked + "/inside", "x");
-
-  sink s;
-  boost::property_tree::ptree config;
-  config.put("level", "debug");
-  config.put("rotate", "true");
-  config.put("file", path);
-  s.configure(config);
-  EXPECT_NO_THROW(s.write(info, "new line"));
-  const std::string current = test::read_file(path);
+  boost::filesystem::create_directory(log.dated_name());
+  test::write_file(log.dated_name() + "/inside", "x");
+  log.configure(true);
+  EXPECT_NO_THROW(log.s.write(info, "new line"));
+  const std::string current = test::read_file(log.path);
   EXPECT_EQ(current.rfind("old line\n", 0), 0u);
-  EXPECT_NE(current.find("log rotation to " + blocked + " failed: "), std::string::npos);
+  EXPECT_NE(current.find("log rotation to " + log.dated_name() + " failed: "), std::string::npos);
   EXPECT_NE(current.find("] new line\n"), std::string::npos);
 }
 
 TEST(LogFile, WithoutRotationTheFileIsAppended) {
-  test::temp_dir dir;
-  const std::string path = dir.file("tamro");
-  test::write_file(path, "old line\n");
-  boost::filesystem::last_write_time(path, std::time(nullptr) - 24 * 3600);
-  sink s;
-  boost::property_tree::ptree config;
-  config.put("file", path);
-  config.put("level", "info");
-  s.configure(config);
-  s.write(info, "new line");
-  EXPECT_EQ(test::read_file(path).rfind("old line\n", 0), 0u);
+  yesterdays_log log("tamro");
+  log.configure(false);
+  log.s.write(info, "new line");
+  EXPECT_EQ(test::read_file(log.path).rfind("old line\n", 0), 0u);
 }
 
 }  // namespace
