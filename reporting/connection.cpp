@@ -62,6 +62,8 @@ connection::~connection() = default;
 
 error_code connection::prepare_transport(const option_set&) { return {}; }
 
+void connection::release_transport(bool) {}
+
 void connection::post(handler done, error_code error) {
   boost::asio::post(io_, [done = std::move(done), error] { done(error); });
 }
@@ -241,6 +243,7 @@ void connection::read_some(boost::asio::mutable_buffer buffer, read_handler done
 void connection::close() {
   ++generation_;
   resolver_.cancel();
+  release_transport(body_complete());
   error_code ignored;
   socket().close(ignored);
   reset_response();

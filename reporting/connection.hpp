@@ -60,6 +60,8 @@ class connection : public std::enable_shared_from_this<connection> {
   virtual void handshake(const url& target, const option_set& options, handler done) = 0;
   virtual void write(boost::asio::const_buffer buffer, read_handler done) = 0;
   virtual void read_some_bytes(boost::asio::mutable_buffer buffer, read_handler done) = 0;
+  // Called by close() before the socket closes; completed: the whole body was handed out.
+  virtual void release_transport(bool completed);
 
  private:
   enum class head_phase { status_line, after_interim_status, interim_headers, header_block };

@@ -12,6 +12,7 @@
 #include "reporting/http_error.hpp"
 #include "reporting/http_stream.hpp"
 #include "reporting/https_stream.hpp"
+#include "reporting/tls_client_context.hpp"
 
 namespace tamro {
 namespace {
@@ -48,11 +49,8 @@ std::optional<url> absolute_url(const std::string& text) {
 // safely after the url_stream itself is gone.
 class url_stream::exchange : public std::enable_shared_from_this<exchange> {
  public:
-  explicit exchange(boost::asio::io_context& io)
-      : io_(io),
-        http_(std::make_shared<http_stream>(io)),
-        https_(std::make_shared<https_stream>(io)),
-        timer_(io) {}
+  exchange(boost::asio::io_context& io, std::shared_ptr<tls_client_context> tls)
+      : io_(io), tls_(std::move(tls)), timer_(io) {}
 
   void open(const url& target, open_handler done);
   void read_some(boost::asio::mutable_buffer buffer, read_handler done);
@@ -71,11 +69,14 @@ class url_stream::exchange : public std::enable_shared_from_this<exchange> {
   void expire();
   void read_file(boost::asio::mutable_buffer buffer, read_handler done);
   void post(read_handler done, error_code error, std::size_t bytes);
+  void close_connections();
 
   boost::asio::io_context& io_;
   scheme scheme_ = scheme::none;
   std::ifstream file_;
   std::size_t file_bytes_ = 0;
+  std::shared_ptr<tls_client_context> tls_;
+  // Made when a URL of their scheme first needs them: most streams only ever use one.
   std::shared_ptr<http_stream> http_;
   std::shared_ptr<https_stream> https_;
   boost::asio::steady_timer timer_;
@@ -109,9 +110,12 @@ void url_stream::exchange::start(const url& target, open_handler done) {
   std::shared_ptr<connection> used;
   if (protocol == "http") {
     scheme_ = scheme::http;
+    if (!http_) http_ = std::make_shared<http_stream>(io_);
     used = http_;
   } else if (protocol == "https") {
     scheme_ = scheme::https;
+    if (!tls_) tls_ = std::make_shared<tls_client_context>();
+    if (!https_) https_ = std::make_shared<https_stream>(io_, tls_);
     used = https_;
   } else {
     boost::asio::post(io_, [done = std::move(done)] { done(asio_error::operation_not_supported); });
@@ -160,8 +164,12 @@ void url_stream::exchange::stop_timer() {
 
 void url_stream::exchange::expire() {
   timed_out_ = true;
-  http_->close();
-  https_->close();
+  close_connections();
+}
+
+void url_stream::exchange::close_connections() {
+  if (http_) http_->close();
+  if (https_) https_->close();
 }
 
 void url_stream::exchange::read_some(boost::asio::mutable_buffer buffer, read_handler done) {
@@ -213,8 +221,7 @@ void url_stream::exchange::close() {
   timed_out_ = false;
   file_.close();
   file_.clear();
-  http_->close();
-  https_->close();
+  close_connections();
 }
 
 connection* url_stream::exchange::active() const {
@@ -228,7 +235,8 @@ connection* url_stream::exchange::active() const {
   }
 }
 
-url_stream::url_stream(boost::asio::io_context& io) : exchange_(std::make_shared<exchange>(io)) {}
+url_stream::url_stream(boost::asio::io_context& io, std::shared_ptr<tls_client_context> tls)
+    : exchange_(std::make_shared<exchange>(io, std::move(tls))) {}
 
 url_stream::~url_stream() { exchange_->close(); }
 

@@ -13,6 +13,8 @@
 
 namespace tamro {
 
+class tls_client_context;
+
 // One HTTP(S) exchange, or the reading of a local file, for a "http", "https" or "file"
 // URL. Handlers run on the io_context, each exactly once and never inside the call that
 // started them. Destroying the stream cancels what is pending; those handlers still run
@@ -22,7 +24,9 @@ class url_stream {
   using open_handler = std::function<void(boost::system::error_code)>;
   using read_handler = std::function<void(boost::system::error_code, std::size_t)>;
 
-  explicit url_stream(boost::asio::io_context& io);
+  // https exchanges use tls, shared with other streams; without one the stream makes its own
+  // when a URL first needs it.
+  explicit url_stream(boost::asio::io_context& io, std::shared_ptr<tls_client_context> tls = {});
   ~url_stream();
   url_stream(const url_stream&) = delete;
   url_stream& operator=(const url_stream&) = delete;
