@@ -2,6 +2,9 @@
 
 #include <ctemplate/template.h>
 
+#include <memory>
+#include <utility>
+
 namespace tamro::agents {
 
 status_reporter::status_reporter(boost::asio::io_context& io, const host_identity& identity)
@@ -10,16 +13,16 @@ status_reporter::status_reporter(boost::asio::io_context& io, const host_identit
 }
 
 void status_reporter::start_heartbeat() {
-  ctemplate::TemplateDictionary dictionary("heartbeat");
-  dictionary.SetValue("TAMRO_MAC_ADDRESS", identity_->mac_address);
-  dictionary.SetValue("IP_ADDRESS", identity_->ip_address);
-  dictionary.SetValue("MAC_ADDRESS", identity_->mac_address);
-  dictionary.SetValue("LOCATION", identity_->location);
-  dictionary.SetValue("NAME", identity_->name);
-  dictionary.SetValue("FIRMWARE_REVISION", identity_->version);
-  dictionary.SetValue("SERIAL_NUMBER", identity_->serial_number);
-  dictionary.SetIntValue("UPTIME", identity_->uptime);
-  send_heartbeat(dictionary);
+  auto dictionary = std::make_unique<ctemplate::TemplateDictionary>("heartbeat");
+  dictionary->SetValue("TAMRO_MAC_ADDRESS", identity_->mac_address);
+  dictionary->SetValue("IP_ADDRESS", identity_->ip_address);
+  dictionary->SetValue("MAC_ADDRESS", identity_->mac_address);
+  dictionary->SetValue("LOCATION", identity_->location);
+  dictionary->SetValue("NAME", identity_->name);
+  dictionary->SetValue("FIRMWARE_REVISION", identity_->version);
+  dictionary->SetValue("SERIAL_NUMBER", identity_->serial_number);
+  dictionary->SetIntValue("UPTIME", identity_->uptime);
+  send_heartbeat(std::move(dictionary));
 }
 
 std::string status_reporter::name() const { return "<status reporter>"; }

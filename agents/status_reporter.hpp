@@ -25,6 +25,9 @@ class status_reporter : public agent {
   // Where pushed lists go; none by default (they are then ignored).
   void set_list_receiver(list_receiver* receiver) { receiver_ = receiver; }
 
+ protected:
+  bool waits_for_post_slot() const override { return false; }
+
  private:
   const host_identity* identity_;
   list_receiver* receiver_ = nullptr;

@@ -16,7 +16,9 @@
 #include "log/logger.hpp"
 #include "log/sink.hpp"
 #include "reporting/option_set.hpp"
+#include "reporting/post_queue.hpp"
 #include "reporting/reply_processing.hpp"
+#include "reporting/tls_client_context.hpp"
 #include "reporting/url.hpp"
 #include "reporting/url_stream.hpp"
 
@@ -25,19 +27,25 @@ namespace {
 
 constexpr ctemplate::Strip template_strip = ctemplate::STRIP_BLANK_LINES;
 constexpr std::size_t largest_read = 65536;
+constexpr int most_concurrent_posts = 1024;
 
 // Shared by every agent; replaced by each configuration load.
 struct posting_configuration {
   std::string template_name;
   url server;
   option_set options;
+  // Built on the first https exchange after a load, then shared by all of them.
+  std::shared_ptr<tls_client_context> tls = std::make_shared<tls_client_context>();
+  post_queue queue;
+  bool stopped = false;  // a stop is under way: nothing more is posted
   std::ostream* transcript = nullptr;
   bool post = true;
 };
 
+// Never destroyed: agents that outlive main() may still leave the queue.
 posting_configuration& posting() {
-  static posting_configuration instance;
-  return instance;
+  static auto* instance = new posting_configuration;
+  return *instance;
 }
 
 std::chrono::seconds read_http_timeout(const boost::property_tree::ptree& section) {
@@ -46,6 +54,15 @@ std::chrono::seconds read_http_timeout(const boost::property_tree::ptree& sectio
   const auto seconds = section.get_optional<int>("http-timeout");
   if (!seconds || *seconds < 1) throw configuration_error("invalid http-timeout " + *text);
   return std::chrono::seconds(*seconds);
+}
+
+std::size_t read_concurrent_posts(const boost::property_tree::ptree& section) {
+  const auto text = section.get_optional<std::string>("max-concurrent-posts");
+  if (!text) return post_queue::default_limit;
+  const auto count = section.get_optional<int>("max-concurrent-posts");
+  if (!count || *count < 1 || *count > most_concurrent_posts)
+    throw configuration_error("invalid max-concurrent-posts " + *text);
+  return static_cast<std::size_t>(*count);
 }
 
 }  // namespace
@@ -84,6 +101,11 @@ void agent::configure(const boost::property_tree::ptree& section) {
     config.options.set(https::ignore_cert_errors{std::move(codes)});
   }
   config.options.set(http::timeout{read_http_timeout(section)});
+  config.options.set(https::ca_file{section.get("ca-file", std::string())});
+  config.queue.set_limit(read_concurrent_posts(section));
+  // A reload may change the trust; the sessions kept under the old one are not resumed.
+  config.tls = std::make_shared<tls_client_context>();
+  config.stopped = false;
 }
 
 void agent::clear_template_cache() { ctemplate::mutable_default_template_cache()->ClearCache(); }
@@ -93,22 +115,63 @@ void agent::set_transcript(std::ostream* out, bool post) {
   posting().post = post;
 }
 
+post_queue& agent::posts() { return posting().queue; }
+
+agent::dropped_posts agent::drop_waiting_posts() {
+  dropped_posts count;
+  for (agent* waiting : posting().queue.take_waiting()) {
+    waiting->pending_heartbeat_.reset();
+    waiting->busy = false;
+    ++count.waiting;
+  }
+  return count;
+}
+
+agent::dropped_posts agent::stop_posting() {
+  posting().stopped = true;
+  return drop_waiting_posts();
+}
+
 agent::agent(boost::asio::io_context& io) : io_(io) {}
 
-agent::~agent() { close_stream(); }
+agent::~agent() {
+  // Never destroyed while busy; but a waiting agent must not be started once gone.
+  posting().queue.withdraw(*this);
+  close_stream();
+  if (holds_slot_) posting().queue.release();
+}
 
-void agent::cancel() {}
+bool agent::cancel() { return false; }
 
 void agent::on_reply(const boost::property_tree::ptree&) {}
 
-void agent::send_heartbeat(ctemplate::TemplateDictionary& dictionary) {
-  const auto& config = posting();
+void agent::send_heartbeat(std::unique_ptr<ctemplate::TemplateDictionary> dictionary) {
+  auto& config = posting();
+  if (config.stopped) {
+    busy = false;
+    return;
+  }
+  pending_heartbeat_ = std::move(dictionary);
+  if (config.transcript && !config.post) return begin_post();
+  if (config.queue.withdraw(*this)) {
+    // Asked again before its turn came: the newer heartbeat keeps the place in line.
+    config.queue.enter(*this);
+    return;
+  }
+  if (!waits_for_post_slot()) return begin_post();
+  config.queue.enter(*this);
+}
+
+void agent::begin_post() {
+  auto& config = posting();
+  if (!pending_heartbeat_) return;
   heartbeat_counter_ =
       heartbeat_counter_ == std::numeric_limits<std::int32_t>::max() ? 1 : heartbeat_counter_ + 1;
-  dictionary.SetIntValue("HEARTBEAT_COUNTER", heartbeat_counter_);
+  pending_heartbeat_->SetIntValue("HEARTBEAT_COUNTER", heartbeat_counter_);
   std::string text;
-  ctemplate::mutable_default_template_cache()->ExpandWithData(config.template_name, template_strip,
-                                                              &dictionary, nullptr, &text);
+  ctemplate::mutable_default_template_cache()->ExpandWithData(
+      config.template_name, template_strip, pending_heartbeat_.get(), nullptr, &text);
+  pending_heartbeat_.reset();
   if (config.transcript && !config.post) {
     *config.transcript << "<!-- heartbeat of " << name() << " -->\n" << text << std::endl;
     last_delivered = cycle_start;
@@ -118,7 +181,10 @@ void agent::send_heartbeat(ctemplate::TemplateDictionary& dictionary) {
 
   // The replaced exchange is cancelled; its completions find it stale and leave ours alone.
   close_stream();
-  stream_ = std::make_shared<url_stream>(io_);
+  if (holds_slot_) config.queue.release();
+  // The queue calls this exactly when it gives a waiting agent a slot.
+  holds_slot_ = waits_for_post_slot();
+  stream_ = std::make_shared<url_stream>(io_, config.tls);
   stream_->options().set_options(config.options);
   stream_->options().set(http::request_content{std::move(text)});
   stream_->open(config.server, [this, stream = stream_](const boost::system::error_code& error) {
@@ -136,9 +202,21 @@ void agent::close_stream() {
   if (stream_) stream_->close();
 }
 
+void agent::drop_post(dropped_posts& count) {
+  if (!stream_) return;
+  // Its completions find no stream of theirs and end quietly.
+  end_exchange();
+  ++count.in_flight;
+}
+
 void agent::end_exchange() {
   stream_->close();
+  stream_.reset();
   busy = false;
+  if (holds_slot_) {
+    holds_slot_ = false;
+    posting().queue.release();
+  }
 }
 
 void agent::handle_open(const exchange& stream, const boost::system::error_code& error) {
@@ -158,8 +236,7 @@ void agent::handle_open(const exchange& stream, const boost::system::error_code&
   log_debug(boost::format("%1% - HTTP response content type %2%") % name() %
             stream_->content_type());
   log_debug(boost::format("%1% - HTTP response content length %2%") % name() % length);
-  // Whatever an earlier failed read left behind must not precede this reply.
-  response_buffer_.consume(response_buffer_.size());
+  response_buffer_ = std::make_unique<boost::asio::streambuf>();
   read_body(stream, length, 0);
 }
 
@@ -168,11 +245,11 @@ void agent::read_body(const exchange& stream, std::size_t remaining, std::size_t
     handle_read(stream, {}, transferred);
     return;
   }
-  const auto buffer = response_buffer_.prepare(std::min(remaining, largest_read));
+  const auto buffer = response_buffer_->prepare(std::min(remaining, largest_read));
   stream->read_some(buffer, [this, stream, remaining, transferred](
                                 const boost::system::error_code& error, std::size_t bytes) {
     if (stream != stream_) return;
-    response_buffer_.commit(bytes);
+    response_buffer_->commit(bytes);
     if (error) {
       handle_read(stream, error, transferred + bytes);
     } else if (bytes == 0) {
@@ -188,6 +265,7 @@ void agent::handle_read(const exchange& stream, const boost::system::error_code&
                         std::size_t bytes) {
   if (stream != stream_) return;
   end_exchange();
+  const auto reply = std::move(response_buffer_);
   if (error == boost::asio::error::operation_aborted) return;
   if (error) {
     log_error(boost::format("%1% - while sending heartbeat to server: %2%") % name() %
@@ -196,13 +274,13 @@ void agent::handle_read(const exchange& stream, const boost::system::error_code&
   }
   last_delivered = cycle_start;
   log_debug(boost::format("%1% - HTTP response received (%2% bytes)") % name() % bytes);
-  const auto data = response_buffer_.data();
+  const auto data = reply->data();
   const std::string_view body(static_cast<const char*>(data.data()), std::min(bytes, data.size()));
   if (log_threshold() == log::debug) log_debug(std::string(body));
   if (posting().transcript) {
     *posting().transcript << "<!-- reply to " << name() << " -->\n" << body << std::endl;
   }
-  process_reply(*this, response_buffer_);
+  process_reply(*this, *reply);
 }
 
 }  // namespace tamro

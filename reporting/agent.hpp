@@ -21,6 +21,7 @@ class TemplateDictionary;
 
 namespace tamro {
 
+class post_queue;
 class url_stream;
 
 // Base of everything that reports to the management server. A derived agent fills a
@@ -36,6 +37,20 @@ class agent {
   // Test mode: every rendered heartbeat (or, when post is set, every reply) is written to
   // out; without post nothing is sent and the print counts as the delivery.
   static void set_transcript(std::ostream* out, bool post);
+  // The line of device heartbeats waiting for a free exchange (agent/max-concurrent-posts).
+  static post_queue& posts();
+
+  // What a stop or reload dropped: posts waiting for their turn and exchanges in flight.
+  struct dropped_posts {
+    std::size_t waiting = 0;
+    std::size_t in_flight = 0;
+  };
+  // Drops the heartbeats still waiting for their turn; the agents are idle again and due at
+  // the next tick. Exchanges in flight go on.
+  static dropped_posts drop_waiting_posts();
+  // Stop: as drop_waiting_posts, and heartbeats sent from now on are dropped too, until the
+  // next configure().
+  static dropped_posts stop_posting();
 
   explicit agent(boost::asio::io_context& io);
   agent(const agent&) = delete;
@@ -43,17 +58,21 @@ class agent {
   virtual ~agent();
 
   virtual void start_heartbeat() = 0;
-  virtual void cancel();
+  // Cancels the agent's own work in flight (not its post); true when there was some.
+  virtual bool cancel();
   virtual std::string name() const = 0;
   // Called with the whole reply document once its interval and requests were applied.
   virtual void on_reply(const boost::property_tree::ptree& reply);
 
-  // Renders and posts one heartbeat; returns at once. A post still in flight is abandoned.
-  void send_heartbeat(ctemplate::TemplateDictionary& dictionary);
+  // Posts one heartbeat; returns at once. The heartbeat is rendered when its post starts:
+  // at once for an agent that does not wait its turn, else when an exchange is free. A
+  // post of this agent still in flight is abandoned.
+  void send_heartbeat(std::unique_ptr<ctemplate::TemplateDictionary> dictionary);
   // True until the first delivery, then once interval has passed since that cycle started.
   bool is_due() const;
-  // Cancels the exchange in flight, if any; its completion still runs (with an error).
-  void close_stream();
+  // Stop: drops this agent's exchange in flight without a word; the caller reports the
+  // total. Adds what it dropped to the count.
+  void drop_post(dropped_posts& count);
 
   // Posts made so far; the last one carried this value as HEARTBEAT_COUNTER.
   std::int32_t heartbeat_counter() const { return heartbeat_counter_; }
@@ -73,9 +92,19 @@ class agent {
   // file with a narrower range lowers it.
   std::int32_t longest_interval_seconds = std::numeric_limits<std::int32_t>::max();
 
+ protected:
+  // Device heartbeats wait their turn for an exchange; the agent's own never waits behind
+  // them.
+  virtual bool waits_for_post_slot() const { return true; }
+
  private:
+  friend class post_queue;
   using exchange = std::shared_ptr<url_stream>;
 
+  // Renders the pending heartbeat and starts its exchange.
+  void begin_post();
+  // Cancels the exchange in flight, if any; its completion still runs (with an error).
+  void close_stream();
   void handle_open(const exchange& stream, const boost::system::error_code& error);
   void read_body(const exchange& stream, std::size_t remaining, std::size_t transferred);
   void handle_read(const exchange& stream, const boost::system::error_code& error,
@@ -84,10 +113,14 @@ class agent {
 
   std::int32_t heartbeat_counter_ = 0;
   boost::asio::io_context& io_;
+  // Only while a heartbeat waits for its turn or is in flight: an idle agent holds no
+  // dictionary, stream, TLS state or reply bytes.
+  std::unique_ptr<ctemplate::TemplateDictionary> pending_heartbeat_;
   // Pending completions hold the stream they belong to, so a stream replaced by a newer
   // post lives until its completion has run, and that completion can tell it is stale.
   exchange stream_;
-  boost::asio::streambuf response_buffer_;
+  std::unique_ptr<boost::asio::streambuf> response_buffer_;
+  bool holds_slot_ = false;
 };
 
 }  // namespace tamro

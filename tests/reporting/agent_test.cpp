@@ -26,9 +26,9 @@ class test_agent : public agent {
  public:
   explicit test_agent(boost::asio::io_context& io) : agent(io) {}
   void start_heartbeat() override {
-    ctemplate::TemplateDictionary dictionary("heartbeat");
-    dictionary.SetValue("NAME", "a&b");
-    send_heartbeat(dictionary);
+    auto dictionary = std::make_unique<ctemplate::TemplateDictionary>("heartbeat");
+    dictionary->SetValue("NAME", "a&b");
+    send_heartbeat(std::move(dictionary));
   }
   std::string name() const override { return "<test agent>"; }
   void on_reply(const ptree&) override { ++replies; }
