@@ -5,11 +5,14 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <boost/system/system_error.hpp>
+#include <memory>
+#include <utility>
 
 #include "agents/alarm_evaluation.hpp"
 #include "log/logger.hpp"
 #include "log/sink.hpp"
 #include "mapping/mapping_error.hpp"
+#include "snmp/netsnmp/error_category.hpp"
 #include "snmp/oid.hpp"
 #include "snmp/pdu.hpp"
 #include "snmp/response.hpp"
@@ -25,9 +28,7 @@ constexpr const char* trap_alarm_name = "snmp_trap";
 snmp_poller::snmp_poller(boost::asio::io_context& io, const host_identity& identity)
     : agent(io), service_(boost::asio::use_service<snmp::service>(io)), identity_(identity) {}
 
-snmp_poller::~snmp_poller() {
-  if (session_) service_.close(session_);
-}
+snmp_poller::~snmp_poller() { close_session(); }
 
 std::string snmp_poller::name() const { return address; }
 
@@ -48,20 +49,35 @@ void snmp_poller::start_heartbeat() {
       log_debug(boost::format("%1% - requesting %2%") % name() % oid);
   snmp::add_oids(request, oids);
 
-  boost::system::error_code error;
-  service_.open(error, session_, version, peer, community);
-  if (error) throw boost::system::system_error(error);
+  open_session();
   service_.async_send(session_, request,
                       [this](const boost::system::error_code& e, snmp::pdu* response) {
                         handle_response(e, response);
                       });
   log_debug(boost::format("%1% - SNMP request sent") % name());
+  awaiting_answer_ = true;
   busy = true;
 }
 
-void snmp_poller::cancel() {
+void snmp_poller::open_session() {
+  const session_settings wanted{version, peer, community};
+  if (session_ && session_settings_ == wanted) return;
+  close_session();
+  boost::system::error_code error;
+  service_.open(error, session_, version, peer, community);
+  if (error) throw boost::system::system_error(error);
+  session_settings_ = wanted;
+}
+
+void snmp_poller::close_session() {
+  // Without a session there is nothing to close; the service's complaint is of no interest.
+  if (session_) service_.close(session_);
+}
+
+bool snmp_poller::cancel() {
   // Without a session there is nothing to cancel; the service's complaint is of no interest.
   service_.cancel(session_);
+  return awaiting_answer_;
 }
 
 void snmp_poller::on_reply(const boost::property_tree::ptree& /*reply*/) {
@@ -75,8 +91,10 @@ void snmp_poller::on_reply(const boost::property_tree::ptree& /*reply*/) {
 }
 
 void snmp_poller::handle_response(const boost::system::error_code& error, snmp::pdu* response) {
-  if (const boost::system::error_code closed = service_.close(session_))
-    throw boost::system::system_error(closed);
+  awaiting_answer_ = false;
+  const bool cancelled = error == netsnmp::make_error_code(netsnmp::aborted);
+  // After a failure the next cycle starts on a fresh session; a removed device needs none.
+  if ((error && !cancelled) || dead) close_session();
 
   if (recycled) {
     if (error)
@@ -97,6 +115,12 @@ void snmp_poller::handle_response(const boost::system::error_code& error, snmp::
     busy = false;
     return;
   }
+  if (cancelled) {
+    // Only a stop or a reload cancels, and each reports how many it cancelled.
+    log_debug(boost::format("%1% - SNMP request cancelled") % name());
+    busy = false;
+    return;
+  }
   if (error) {
     log_error(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
     busy = false;
@@ -107,9 +131,9 @@ void snmp_poller::handle_response(const boost::system::error_code& error, snmp::
 }
 
 void snmp_poller::use_response(snmp::pdu* response) {
-  ctemplate::TemplateDictionary dictionary("heartbeat");
-  dictionary.SetValue("IP_ADDRESS", address);
-  dictionary.SetValue("TAMRO_MAC_ADDRESS", identity_.mac_address);
+  auto dictionary = std::make_unique<ctemplate::TemplateDictionary>("heartbeat");
+  dictionary->SetValue("IP_ADDRESS", address);
+  dictionary->SetValue("TAMRO_MAC_ADDRESS", identity_.mac_address);
 
   // A success without a PDU answers nothing: treated like an empty answer.
   const snmp::oid_value_map values =
@@ -121,8 +145,8 @@ void snmp_poller::use_response(snmp::pdu* response) {
                 snmp::log_text(entry.second));
 
   try {
-    fill_heartbeat(values, dictionary);
-    send_heartbeat(dictionary);
+    fill_heartbeat(values, *dictionary);
+    send_heartbeat(std::move(dictionary));
   } catch (const mapping_error& e) {
     log_error(boost::format("%1% - response mapping error: %2%") % name() % e.what());
     busy = false;

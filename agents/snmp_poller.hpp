@@ -32,8 +32,11 @@ class snmp_poller : public agent {
   ~snmp_poller() override;
 
   void start_heartbeat() override;
-  // Cancels the request in flight; its completion still runs, with an error.
-  void cancel() override;
+  // Cancels the request in flight; its completion still runs, with an error. The session
+  // stays open for the next cycle.
+  bool cancel() override;
+  // Whether an SNMP request of this poller is in flight.
+  bool awaiting_answer() const { return awaiting_answer_; }
   std::string name() const override;
   void on_reply(const boost::property_tree::ptree& reply) override;
 
@@ -44,8 +47,22 @@ class snmp_poller : public agent {
                       ctemplate::TemplateDictionary& dictionary);
 
  private:
+  // What the open session was opened with: a reload that changes any of it reopens it.
+  struct session_settings {
+    int version = 0;
+    std::string peer;
+    std::string community;
+    bool operator==(const session_settings& other) const {
+      return version == other.version && peer == other.peer && community == other.community;
+    }
+  };
+
   snmp::service& service_;
+  // Kept from one cycle to the next: opening a session per request costs a socket, a
+  // library session and their set-up every time.
   snmp::service::session_handle session_ = nullptr;
+  session_settings session_settings_;
+  bool awaiting_answer_ = false;
 
  public:
   int version = 0;  // the SNMP library's codes: 0 v1, 1 v2c, 3 v3
@@ -61,6 +78,8 @@ class snmp_poller : public agent {
   std::set<std::string> active_alarms;
 
  private:
+  void open_session();
+  void close_session();
   void handle_response(const boost::system::error_code& error, snmp::pdu* response);
   void use_response(snmp::pdu* response);
 
