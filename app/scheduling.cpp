@@ -81,6 +81,16 @@ void application::on_reload_signal(const boost::system::error_code& error) {
   cancel_signal_waits();
   heartbeat_timer_.cancel();
   reload_requested_ = true;
+  // A sweep of thousands of devices would hold the reload for its whole length: what has not
+  // reached the server yet is cancelled, and polled again at the first tick after the load.
+  std::size_t cancelled = 0;
+  for (const auto& entry : devices_)
+    if (entry.second->cancel()) ++cancelled;
+  const auto dropped = agent::drop_waiting_posts();
+  if (cancelled > 0 || dropped.waiting > 0)
+    log_info(boost::format("%1% SNMP requests cancelled and %2% waiting heartbeats dropped for "
+                           "the reload") %
+             cancelled % dropped.waiting);
 }
 
 void application::on_stop_signal(const boost::system::error_code& error) {
@@ -90,12 +100,20 @@ void application::on_stop_signal(const boost::system::error_code& error) {
   cancel_signal_waits();
   heartbeat_timer_.cancel();
   boost::asio::use_service<snmp::service>(io_service_).shutdown_reactor();
-  reporter_.close_stream();
+  auto dropped = agent::stop_posting();
+  std::size_t cancelled = 0;
+  reporter_.drop_post(dropped);
   reporter_.cancel();
   for (const auto& entry : devices_) {
-    entry.second->close_stream();
-    entry.second->cancel();
+    entry.second->drop_post(dropped);
+    if (entry.second->cancel()) ++cancelled;
   }
+  // One line for what a stop leaves undone, however many devices that is.
+  if (cancelled > 0 || dropped.waiting > 0 || dropped.in_flight > 0)
+    log_info(boost::format("%1% SNMP requests cancelled, %2% heartbeat posts dropped (%3% in "
+                           "flight, %4% waiting)") %
+             cancelled % (dropped.in_flight + dropped.waiting) % dropped.in_flight %
+             dropped.waiting);
   stop_requested_ = true;
 }
 
