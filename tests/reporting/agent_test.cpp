@@ -7,12 +7,15 @@
 #include <boost/property_tree/ptree.hpp>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "config/configuration_error.hpp"
 #include "reporting/agent.hpp"
 #include "reporting/http_error.hpp"
+#include "reporting/post_queue.hpp"
 #include "reporting/x509_error.hpp"
 #include "tests/support/agent_support.hpp"
 
@@ -34,6 +37,10 @@ class test_agent : public agent {
   void on_reply(const ptree&) override { ++replies; }
 
   int replies = 0;
+  bool waits_its_turn = true;
+
+ protected:
+  bool waits_for_post_slot() const override { return waits_its_turn; }
 };
 
 const char* const test_template =
@@ -264,6 +271,10 @@ TEST_F(AgentTest, ConfigurationErrorsNameTheCause) {
   EXPECT_EQ(message(section("http-timeout", "soon")),
             "configuration_error: invalid http-timeout soon");
   EXPECT_EQ(message(section("ignore-cert-hostname", "maybe")), "accepted");
+  for (const char* count : {"0", "1025", "many"})
+    EXPECT_EQ(message(section("max-concurrent-posts", count)),
+              std::string("configuration_error: invalid max-concurrent-posts ") + count);
+  EXPECT_EQ(message(section("max-concurrent-posts", "1024")), "accepted");
 
   ptree codes = section("ignore-cert-errors", "");
   codes.add("ignore-cert-errors.error-code", "18");
@@ -271,6 +282,59 @@ TEST_F(AgentTest, ConfigurationErrorsNameTheCause) {
   EXPECT_EQ(message(codes), "accepted");
   codes.add("ignore-cert-errors.error-code", "x18");
   EXPECT_EQ(message(codes).find("configuration_error: "), 0u);
+}
+
+TEST_F(AgentTest, DeviceHeartbeatsWaitTheirTurnAndAStopDropsThemQuietly) {
+  test::management_server server(dir);
+  ptree extra;
+  extra.put("max-concurrent-posts", "2");
+  configure(server.url(), extra);
+  std::vector<std::unique_ptr<test_agent>> devices;
+  for (int i = 0; i < 5; ++i) devices.push_back(std::make_unique<test_agent>(io));
+  target.waits_its_turn = false;  // like the status reporter
+  const auto start_all = [&] {
+    for (auto& device : devices) {
+      device->busy = true;
+      device->start_heartbeat();
+    }
+    target.start_heartbeat();
+  };
+
+  start_all();
+  EXPECT_EQ(agent::posts().in_flight(), 2u);
+  EXPECT_EQ(agent::posts().waiting(), 3u);
+  run();
+  EXPECT_EQ(server.requests().size(), 6u);
+  for (auto& device : devices) {
+    EXPECT_FALSE(device->busy);
+    EXPECT_EQ(device->replies, 1);
+  }
+  EXPECT_EQ(agent::posts().in_flight(), 0u);
+
+  // A stop: nothing waiting starts, nothing in flight is logged, nothing new is posted.
+  start_all();
+  auto dropped = agent::stop_posting();
+  EXPECT_EQ(dropped.waiting, 3u);
+  target.drop_post(dropped);
+  for (auto& device : devices) device->drop_post(dropped);
+  EXPECT_EQ(dropped.in_flight, 3u);
+  devices[0]->busy = true;
+  devices[0]->start_heartbeat();
+  run();
+  EXPECT_EQ(server.requests().size(), 6u);
+  for (auto& device : devices) EXPECT_FALSE(device->busy);
+  EXPECT_EQ(agent::posts().in_flight(), 0u);
+  EXPECT_EQ(log.count('E') + log.count('W'), 0) << log.text();
+}
+
+TEST_F(AgentTest, CaFileIsTrustedForHttps) {
+  const auto pki = test::make_test_pki(dir);
+  test::management_server server(dir, pki.ip_host);
+  ptree extra;
+  extra.put("ca-file", pki.ca_certificate);
+  configure(server.url(), extra);
+  run_cycle();
+  EXPECT_EQ(target.replies, 1) << log.text();
 }
 
 // Heartbeats over TLS, with a certificate authority the process trusts.

@@ -9,9 +9,10 @@
 
 namespace tamro::test {
 
-fetch_result fetch(const std::string& target, const option_set& options) {
+fetch_result fetch(const std::string& target, const option_set& options,
+                   std::shared_ptr<tls_client_context> tls) {
   boost::asio::io_context io;
-  url_stream stream(io);
+  url_stream stream(io, std::move(tls));
   stream.options().set_options(options);
   fetch_result result;
   std::vector<char> chunk(65536);

@@ -2,9 +2,11 @@
 
 #include <boost/system/error_code.hpp>
 #include <chrono>
+#include <memory>
 #include <string>
 
 #include "reporting/option_set.hpp"
+#include "reporting/tls_client_context.hpp"
 
 namespace tamro::test {
 
@@ -21,7 +23,9 @@ struct fetch_result {
 
 // Opens the URL with a fresh url_stream and, after a successful open, reads the body the
 // way the agent does: Content-Length bytes (to the end when the length is unknown) in
-// reads of at most 64 KiB. Bounded by a 20-second run of its own io_context.
-fetch_result fetch(const std::string& target, const option_set& options = {});
+// reads of at most 64 KiB. Bounded by a 20-second run of its own io_context. https uses tls
+// when given, else a context of the stream's own.
+fetch_result fetch(const std::string& target, const option_set& options = {},
+                   std::shared_ptr<tls_client_context> tls = {});
 
 }  // namespace tamro::test

@@ -151,6 +151,7 @@ void test_server::run() {
       stream.handshake(boost::asio::ssl::stream_base::server, error);
       const char* name = SSL_get_servername(stream.native_handle(), TLSEXT_NAMETYPE_host_name);
       record(server_names_, name ? name : "");
+      if (!error && SSL_session_reused(stream.native_handle())) ++resumed_sessions_;
       if (!error) {
         tls_peer peer(stream);
         peer.on_request = [this](const std::string& request) { record(requests_, request); };

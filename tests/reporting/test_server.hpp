@@ -53,6 +53,8 @@ class test_server {
   std::vector<std::string> requests() const;
   // The server name indication each TLS client sent ("" when none).
   std::vector<std::string> server_names() const;
+  // TLS connections whose handshake resumed an earlier session.
+  int resumed_sessions() const { return resumed_sessions_; }
 
   // Answers every request with these bytes.
   static script reply(const std::string& response);
@@ -69,6 +71,7 @@ class test_server {
   std::atomic<bool> stopping_{false};
   std::atomic<int> active_fd_{-1};
   std::atomic<int> connections_{0};
+  std::atomic<int> resumed_sessions_{0};
   mutable std::mutex mutex_;
   std::vector<std::string> requests_;
   std::vector<std::string> server_names_;

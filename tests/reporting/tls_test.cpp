@@ -91,6 +91,25 @@ TEST_F(TlsTest, TrustedChainAndHostNames) {
   }
 }
 
+TEST_F(TlsTest, SessionsOfVerifiedPeersAreResumedWithinOneContext) {
+  test_server server(test_server::reply(ok_hello), identity("ip"));
+  auto shared = std::make_shared<tls_client_context>();
+  for (int exchange = 0; exchange < 3; ++exchange) {
+    const auto result = fetch(server.url(), trusting(), shared);
+    EXPECT_EQ(result.body, "hello") << result.open_error.message();
+  }
+  EXPECT_EQ(server.resumed_sessions(), 2) << "every exchange after the first resumes";
+  EXPECT_EQ(shared->kept_sessions(), 1u);
+
+  // A new context (a reload) starts afresh; a peer that fails its checks leaves none behind.
+  EXPECT_EQ(fetch(server.url(), trusting(), std::make_shared<tls_client_context>()).body, "hello");
+  EXPECT_EQ(server.resumed_sessions(), 2);
+  auto mismatched = std::make_shared<tls_client_context>();
+  EXPECT_EQ(fetch(server.url("localhost"), trusting(), mismatched).open_error,
+            x509::cert_error::host_name_mismatch);
+  EXPECT_EQ(mismatched->kept_sessions(), 0u);
+}
+
 TEST_F(TlsTest, IgnoringTheHostName) {
   test_server server(test_server::reply(ok_hello), identity("wildcard"));
   auto options = trusting();
