@@ -306,7 +306,7 @@ TEST(DevicesEndToEnd, DeviceDroppedWhileBusyIsMarkedDeadAndSwept) {
   EXPECT_EQ(run.stop(), 0);
 }
 
-TEST(DevicesEndToEnd, UnansweredDeviceIsRetriedAndAStopCancelsWhatIsInFlight) {
+TEST(DevicesEndToEnd, UnansweredDeviceIsRetriedAndReloadAndStopCancelWhatIsInFlight) {
   device_run run;
   run.files.snmp = "<timeout>1</timeout>";
   run.start(device("127.0.0.4", free_port(SOCK_DGRAM)));
@@ -314,20 +314,36 @@ TEST(DevicesEndToEnd, UnansweredDeviceIsRetriedAndAStopCancelsWhatIsInFlight) {
       [&] { return count(run.files.log(), "127.0.0.4 - SNMP response error: Timeout") >= 2; }, 15s))
       << run.files.log();
 
-  // A request that would not end for a minute.
+  // Requests that would not end for a minute hold neither a reload nor a stop.
   run.files.snmp = "<timeout>60</timeout>";
   run.write_home();
+  const auto sent_after = [&](int reloads) {
+    return wait_until(
+        [&] {
+          const std::string log = run.files.log();
+          std::size_t at = 0;
+          for (int i = 0; i < reloads && at != std::string::npos; ++i)
+            at = log.find("--- reloading configuration ---", at + 1);
+          return at != std::string::npos &&
+                 log.find("127.0.0.4 - SNMP request sent", at) != std::string::npos;
+        },
+        15s);
+  };
   run.tamro->signal(SIGHUP);
-  ASSERT_TRUE(wait_until(
-      [&] {
-        const std::string log = run.files.log();
-        return log.find("127.0.0.4 - SNMP request sent",
-                        log.find("--- reloading configuration ---")) != std::string::npos;
-      },
-      15s));
+  ASSERT_TRUE(sent_after(1)) << run.files.log();
+  run.tamro->signal(SIGHUP);
+  ASSERT_TRUE(sent_after(2)) << run.files.log();
+  EXPECT_GE(count(run.files.log(),
+                  "1 SNMP requests cancelled and 0 waiting heartbeats dropped for the reload"),
+            1u);
   const auto stopping = std::chrono::steady_clock::now();
   EXPECT_EQ(run.stop(), 0) << run.tamro->output();
   EXPECT_LT(std::chrono::steady_clock::now() - stopping, 10s);
+  EXPECT_EQ(count(run.files.log(), "1 SNMP requests cancelled, 0 heartbeat posts dropped"), 1u)
+      << run.files.log();
+  EXPECT_EQ(count(run.files.log(), "SNMP response error: "),
+            count(run.files.log(), "SNMP response error: Timeout"))
+      << "cancelled requests are summed up, not logged one by one";
 }
 
 }  // namespace

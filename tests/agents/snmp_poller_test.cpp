@@ -7,9 +7,17 @@
 #include <memory>
 #include <string>
 
+#include <dirent.h>
+
+#include <chrono>
+#include <sstream>
+
 #include "agents/snmp_poller.hpp"
 #include "mapping/mappers/oid_variable.hpp"
+#include "snmp/configure_snmp.hpp"
+#include "tests/snmp/library_setup.hpp"
 #include "tests/support/agent_support.hpp"
+#include "tests/support/snmpd.hpp"
 
 namespace tamro::agents {
 namespace {
@@ -84,6 +92,66 @@ TEST_F(SnmpPoller, TrapsAreRenderedForTheFirstTrapAlarmOfTheLastReply) {
   poller.requested_alarms = {{"x", "", "SNMP_TRAP", 0, alarm_op::equal}};
   poller.on_reply(boost::property_tree::ptree());
   EXPECT_EQ(poller.trap_alarm_id, "");
+}
+
+int open_descriptors() {
+  int count = 0;
+  if (DIR* folder = ::opendir("/proc/self/fd")) {
+    while (::readdir(folder)) ++count;
+    ::closedir(folder);
+  }
+  return count;
+}
+
+TEST_F(SnmpPoller, KeepsItsSessionUntilAChangeAnErrorOrItsEnd) {
+  test::temp_dir dir;
+  auto snmp = test::snmp_section(dir);
+  snmp.put("timeout", 1);
+  configure_snmp(snmp);
+  test::snmpd device;
+  test::write_file(dir.file("heartbeat.xml"), "{{SYS_NAME}}\n");
+  boost::property_tree::ptree section;
+  section.put("heartbeat-template", dir.file("heartbeat.xml"));
+  section.put("server-uri", "http://127.0.0.1:9/");
+  agent::configure(section);
+  std::ostringstream printed;
+  agent::set_transcript(&printed, false);
+
+  auto local = std::make_unique<snmp_poller>(io, identity);
+  local->address = "127.0.0.1";
+  local->mapping = poller.mapping;
+  local->version = 1;
+  local->community = "public";
+  local->peer = device.peer();
+  const auto cycle = [&] {
+    local->start_heartbeat();
+    io.restart();
+    while (local->busy && io.run_one_for(std::chrono::seconds(10))) {
+    }
+    ASSERT_FALSE(local->busy);
+  };
+  const int before = open_descriptors();
+  cycle();
+  const int with_session = open_descriptors();
+  EXPECT_GT(with_session, before);
+  for (int i = 0; i < 3; ++i) cycle();
+  EXPECT_EQ(open_descriptors(), with_session) << "one session for every cycle";
+  std::size_t heartbeats = 0;
+  for (auto at = printed.str().find(device.options().sys_name); at != std::string::npos;
+       at = printed.str().find(device.options().sys_name, at + 1))
+    ++heartbeats;
+  EXPECT_EQ(heartbeats, 4u) << printed.str();
+
+  local->community = "wrong";  // reopened with it: no answer comes
+  cycle();
+  EXPECT_TRUE(log.has('E', "127.0.0.1 - SNMP response error: Timeout")) << log.text();
+  EXPECT_EQ(open_descriptors(), before) << "a failed session is not kept";
+  local->community = "public";
+  cycle();
+  EXPECT_EQ(open_descriptors(), with_session);
+  local.reset();
+  EXPECT_EQ(open_descriptors(), before);
+  agent::set_transcript(nullptr, true);
 }
 
 }  // namespace
