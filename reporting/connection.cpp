@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <boost/asio/error.hpp>
+#include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/post.hpp>
 #include <cstring>
 
@@ -83,6 +84,14 @@ void connection::open(const url& target, const option_set& options, handler done
   socket().open(boost::asio::ip::tcp::v4(), error);
   if (error) return post(std::move(done), error);
 
+  endpoints_.clear();
+  const auto literal = boost::asio::ip::make_address_v4(target_.host(), error);
+  if (!error) {
+    // An address needs no lookup: the resolver's thread hand-off and the host's interface
+    // query would cost more than the rest of a heartbeat's exchange.
+    endpoints_.emplace_back(literal, target_.port());
+    return connect(0, asio_error::host_not_found, generation, std::move(done));
+  }
   resolver_.async_resolve(
       target_.host(), std::to_string(target_.port()),
       boost::asio::ip::tcp::resolver::address_configured,
@@ -90,7 +99,7 @@ void connection::open(const url& target, const option_set& options, handler done
           error_code error, boost::asio::ip::tcp::resolver::results_type results) mutable {
         if (self->stale(generation)) return done(asio_error::operation_aborted);
         if (error) return done(error);
-        self->endpoints_ = std::move(results);
+        for (const auto& entry : results) self->endpoints_.push_back(entry.endpoint());
         self->connect(0, asio_error::host_not_found, generation, std::move(done));
       });
 }
@@ -98,7 +107,7 @@ void connection::open(const url& target, const option_set& options, handler done
 void connection::connect(std::size_t index, error_code last_error, unsigned generation,
                          handler done) {
   if (index >= endpoints_.size()) return done(last_error);
-  auto endpoint = std::next(endpoints_.begin(), static_cast<std::ptrdiff_t>(index))->endpoint();
+  const auto endpoint = endpoints_[index];
   error_code ignored;
   socket().close(ignored);
   socket().async_connect(endpoint, [self = shared_from_this(), index, generation,

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "reporting/option_set.hpp"
 #include "reporting/url.hpp"
@@ -80,7 +81,7 @@ class connection : public std::enable_shared_from_this<connection> {
 
   boost::asio::io_context& io_;
   boost::asio::ip::tcp::resolver resolver_;
-  boost::asio::ip::tcp::resolver::results_type endpoints_;
+  std::vector<boost::asio::ip::tcp::endpoint> endpoints_;
   unsigned generation_ = 0;
 
   url target_;
