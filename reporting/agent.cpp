@@ -190,7 +190,8 @@ void agent::begin_post() {
   stream_->open(config.server, [this, stream = stream_](const boost::system::error_code& error) {
     handle_open(stream, error);
   });
-  log_debug(boost::format("%1% - HTTP POST request sent") % name());
+  // Lines of every exchange are built only when they are written.
+  if (log_debug.enabled()) log_debug(boost::format("%1% - HTTP POST request sent") % name());
 }
 
 bool agent::is_due() const {
@@ -233,9 +234,11 @@ void agent::handle_open(const exchange& stream, const boost::system::error_code&
     end_exchange();
     return;
   }
-  log_debug(boost::format("%1% - HTTP response content type %2%") % name() %
-            stream_->content_type());
-  log_debug(boost::format("%1% - HTTP response content length %2%") % name() % length);
+  if (log_debug.enabled()) {
+    log_debug(boost::format("%1% - HTTP response content type %2%") % name() %
+              stream_->content_type());
+    log_debug(boost::format("%1% - HTTP response content length %2%") % name() % length);
+  }
   response_buffer_ = std::make_unique<boost::asio::streambuf>();
   read_body(stream, length, 0);
 }
@@ -273,7 +276,8 @@ void agent::handle_read(const exchange& stream, const boost::system::error_code&
     return;
   }
   last_delivered = cycle_start;
-  log_debug(boost::format("%1% - HTTP response received (%2% bytes)") % name() % bytes);
+  if (log_debug.enabled())
+    log_debug(boost::format("%1% - HTTP response received (%2% bytes)") % name() % bytes);
   const auto data = reply->data();
   const std::string_view body(static_cast<const char*>(data.data()), std::min(bytes, data.size()));
   if (log_threshold() == log::debug) log_debug(std::string(body));

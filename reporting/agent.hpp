@@ -121,6 +121,7 @@ class agent {
   exchange stream_;
   std::unique_ptr<boost::asio::streambuf> response_buffer_;
   bool holds_slot_ = false;
+  bool in_line_ = false;  // waiting in the post queue
 };
 
 }  // namespace tamro

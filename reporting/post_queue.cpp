@@ -12,6 +12,7 @@ void post_queue::set_limit(std::size_t limit) {
 }
 
 void post_queue::enter(agent& waiting) {
+  waiting.in_line_ = true;
   line_.push_back(&waiting);
   start_next();
 }
@@ -21,19 +22,24 @@ void post_queue::release() {
   start_next();
 }
 
-bool post_queue::withdraw(const agent& waiting) {
-  const auto found = std::find(line_.begin(), line_.end(), &waiting);
-  if (found == line_.end()) return false;
-  line_.erase(found);
+bool post_queue::withdraw(agent& waiting) {
+  // Most agents asking are not in line: only those need the search.
+  if (!waiting.in_line_) return false;
+  waiting.in_line_ = false;
+  line_.erase(std::find(line_.begin(), line_.end(), &waiting));
   return true;
 }
 
-std::deque<agent*> post_queue::take_waiting() { return std::exchange(line_, {}); }
+std::deque<agent*> post_queue::take_waiting() {
+  for (agent* waiting : line_) waiting->in_line_ = false;
+  return std::exchange(line_, {});
+}
 
 void post_queue::start_next() {
   while (in_flight_ < limit_ && !line_.empty()) {
     agent* next = line_.front();
     line_.pop_front();
+    next->in_line_ = false;
     ++in_flight_;
     next->begin_post();
   }

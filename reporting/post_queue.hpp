@@ -24,7 +24,7 @@ class post_queue {
   // An exchange that held a slot ended: the next waiting agent starts.
   void release();
   // Takes an agent out of the line; false when it was not waiting.
-  bool withdraw(const agent& waiting);
+  bool withdraw(agent& waiting);
   // Empties the line and returns the agents that were in it, in order.
   std::deque<agent*> take_waiting();
 
