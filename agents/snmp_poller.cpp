@@ -129,43 +129,57 @@ void snmp_poller::handle_response(const boost::system::error_code& error, snmp::
     return;
   }
   if (log_debug.enabled()) log_debug(boost::format("%1% - SNMP response received") % name());
-  use_response(response);
-}
-
-void snmp_poller::use_response(snmp::pdu* response) {
-  auto dictionary = std::make_unique<ctemplate::TemplateDictionary>("heartbeat");
-  dictionary->SetValue("IP_ADDRESS", address);
-  dictionary->SetValue("TAMRO_MAC_ADDRESS", identity_.mac_address);
 
   // A success without a PDU answers nothing: treated like an empty answer.
-  const snmp::oid_value_map values =
+  answer_ =
       response && response->get() ? snmp::response_map(*response->get()) : snmp::oid_value_map{};
   if (log_threshold() == log::debug) {
-    log_debug(boost::format("%1% - %2% entries in SNMP response") % name() % values.size());
-    for (const auto& entry : values)
+    log_debug(boost::format("%1% - %2% entries in SNMP response") % name() % answer_.size());
+    for (const auto& entry : answer_)
       log_debug(boost::format("%1% - %2% = %3%") % name() % entry.first %
                 snmp::log_text(entry.second));
   }
+  send_heartbeat();
+}
 
+std::unique_ptr<ctemplate::TemplateDictionary> snmp_poller::make_heartbeat() {
+  const snmp::oid_value_map values = std::exchange(answer_, {});
+  if (dead) {  // removed while its heartbeat waited: nobody wants it any more
+    busy = false;
+    return nullptr;
+  }
+  auto dictionary = std::make_unique<ctemplate::TemplateDictionary>("heartbeat");
+  dictionary->SetValue("IP_ADDRESS", address);
+  dictionary->SetValue("TAMRO_MAC_ADDRESS", identity_.mac_address);
   try {
     fill_heartbeat(values, *dictionary);
-    send_heartbeat(std::move(dictionary));
+    return dictionary;
   } catch (const mapping_error& e) {
     log_error(boost::format("%1% - response mapping error: %2%") % name() % e.what());
     busy = false;
-    if (requested_alarms.empty() && requested_statistics.empty() && pending_traps.empty()) return;
-    // The server's extra OIDs may be what spoilt the answer: ask again without them, once
-    // (the lists are empty for the second attempt).
-    log_info(boost::format("%1% - clearing requested alerts, stats and traps lists") % name());
-    requested_alarms.clear();
-    requested_statistics.clear();
-    pending_traps.clear();
-    log_info(boost::format("%1% - resending SNMP request") % name());
-    start_heartbeat();
+    if (!requested_alarms.empty() || !requested_statistics.empty() || !pending_traps.empty())
+      resend_without_requests();
   } catch (const std::exception& e) {
     log_error(boost::format("%1% - %2%") % name() % e.what());
     log_info(boost::format("%1% - SNMP response discarded, heartbeat not sent") % name());
     busy = false;
+  }
+  return nullptr;
+}
+
+void snmp_poller::resend_without_requests() {
+  // The server's extra OIDs may be what spoilt the answer: ask again without them, once
+  // (the lists are empty for the second attempt).
+  log_info(boost::format("%1% - clearing requested alerts, stats and traps lists") % name());
+  requested_alarms.clear();
+  requested_statistics.clear();
+  pending_traps.clear();
+  log_info(boost::format("%1% - resending SNMP request") % name());
+  try {
+    start_heartbeat();
+  } catch (const std::exception& e) {
+    // Called when another exchange ends: a failure here must not end that one's handler.
+    log_error(boost::format("%1% - SNMP response error: %2%") % name() % e.what());
   }
 }
 

@@ -63,6 +63,8 @@ class snmp_poller : public agent {
   snmp::service::session_handle session_ = nullptr;
   session_settings session_settings_;
   bool awaiting_answer_ = false;
+  // The answer whose heartbeat waits for its post: a few values rather than a dictionary.
+  snmp::oid_value_map answer_;
 
  public:
   int version = 0;  // the SNMP library's codes: 0 v1, 1 v2c, 3 v3
@@ -81,7 +83,8 @@ class snmp_poller : public agent {
   void open_session();
   void close_session();
   void handle_response(const boost::system::error_code& error, snmp::pdu* response);
-  void use_response(snmp::pdu* response);
+  std::unique_ptr<ctemplate::TemplateDictionary> make_heartbeat() override;
+  void resend_without_requests();
 
   const host_identity& identity_;
 };

@@ -12,7 +12,9 @@ status_reporter::status_reporter(boost::asio::io_context& io, const host_identit
   longest_interval_seconds = longest_interval;
 }
 
-void status_reporter::start_heartbeat() {
+void status_reporter::start_heartbeat() { send_heartbeat(); }
+
+std::unique_ptr<ctemplate::TemplateDictionary> status_reporter::make_heartbeat() {
   auto dictionary = std::make_unique<ctemplate::TemplateDictionary>("heartbeat");
   dictionary->SetValue("TAMRO_MAC_ADDRESS", identity_->mac_address);
   dictionary->SetValue("IP_ADDRESS", identity_->ip_address);
@@ -22,7 +24,7 @@ void status_reporter::start_heartbeat() {
   dictionary->SetValue("FIRMWARE_REVISION", identity_->version);
   dictionary->SetValue("SERIAL_NUMBER", identity_->serial_number);
   dictionary->SetIntValue("UPTIME", identity_->uptime);
-  send_heartbeat(std::move(dictionary));
+  return dictionary;
 }
 
 std::string status_reporter::name() const { return "<status reporter>"; }

@@ -2,6 +2,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/property_tree/ptree_fwd.hpp>
+#include <memory>
 #include <string>
 
 #include "agents/host_identity.hpp"
@@ -26,6 +27,7 @@ class status_reporter : public agent {
   void set_list_receiver(list_receiver* receiver) { receiver_ = receiver; }
 
  protected:
+  std::unique_ptr<ctemplate::TemplateDictionary> make_heartbeat() override;
   bool waits_for_post_slot() const override { return false; }
 
  private:

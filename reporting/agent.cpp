@@ -120,7 +120,6 @@ post_queue& agent::posts() { return posting().queue; }
 agent::dropped_posts agent::drop_waiting_posts() {
   dropped_posts count;
   for (agent* waiting : posting().queue.take_waiting()) {
-    waiting->pending_heartbeat_.reset();
     waiting->busy = false;
     ++count.waiting;
   }
@@ -145,43 +144,45 @@ bool agent::cancel() { return false; }
 
 void agent::on_reply(const boost::property_tree::ptree&) {}
 
-void agent::send_heartbeat(std::unique_ptr<ctemplate::TemplateDictionary> dictionary) {
+void agent::send_heartbeat() {
   auto& config = posting();
   if (config.stopped) {
     busy = false;
     return;
   }
-  pending_heartbeat_ = std::move(dictionary);
-  if (config.transcript && !config.post) return begin_post();
-  if (config.queue.withdraw(*this)) {
-    // Asked again before its turn came: the newer heartbeat keeps the place in line.
-    config.queue.enter(*this);
+  if (config.transcript && !config.post) {
+    begin_post();
     return;
   }
-  if (!waits_for_post_slot()) return begin_post();
+  // Asked again before its turn came: it keeps its place in line.
+  if (in_line_) return;
+  if (!waits_for_post_slot()) {
+    begin_post();
+    return;
+  }
   config.queue.enter(*this);
 }
 
-void agent::begin_post() {
+bool agent::begin_post() {
   auto& config = posting();
-  if (!pending_heartbeat_) return;
+  const auto dictionary = make_heartbeat();
+  if (!dictionary) return false;
   heartbeat_counter_ =
       heartbeat_counter_ == std::numeric_limits<std::int32_t>::max() ? 1 : heartbeat_counter_ + 1;
-  pending_heartbeat_->SetIntValue("HEARTBEAT_COUNTER", heartbeat_counter_);
+  dictionary->SetIntValue("HEARTBEAT_COUNTER", heartbeat_counter_);
   std::string text;
-  ctemplate::mutable_default_template_cache()->ExpandWithData(
-      config.template_name, template_strip, pending_heartbeat_.get(), nullptr, &text);
-  pending_heartbeat_.reset();
+  ctemplate::mutable_default_template_cache()->ExpandWithData(config.template_name, template_strip,
+                                                              dictionary.get(), nullptr, &text);
   if (config.transcript && !config.post) {
     *config.transcript << "<!-- heartbeat of " << name() << " -->\n" << text << std::endl;
     last_delivered = cycle_start;
     busy = false;
-    return;
+    return false;
   }
 
   // The replaced exchange is cancelled; its completions find it stale and leave ours alone.
   close_stream();
-  if (holds_slot_) config.queue.release();
+  if (holds_slot_) config.queue.return_slot();
   // The queue calls this exactly when it gives a waiting agent a slot.
   holds_slot_ = waits_for_post_slot();
   stream_ = std::make_shared<url_stream>(io_, config.tls);
@@ -192,6 +193,7 @@ void agent::begin_post() {
   });
   // Lines of every exchange are built only when they are written.
   if (log_debug.enabled()) log_debug(boost::format("%1% - HTTP POST request sent") % name());
+  return true;
 }
 
 bool agent::is_due() const {

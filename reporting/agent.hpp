@@ -24,9 +24,10 @@ namespace tamro {
 class post_queue;
 class url_stream;
 
-// Base of everything that reports to the management server. A derived agent fills a
-// dictionary and calls send_heartbeat; the base renders the heartbeat template, posts it,
-// reads the reply and applies it. Everything runs on the one thread of the io_context.
+// Base of everything that reports to the management server. A derived agent calls
+// send_heartbeat when it has something to report; when the post starts, the base asks it
+// for the heartbeat's dictionary, renders the heartbeat template, posts it, reads the reply
+// and applies it. Everything runs on the one thread of the io_context.
 class agent {
  public:
   // Reads the "agent" section of the configuration: template, server URL, HTTP options.
@@ -64,10 +65,11 @@ class agent {
   // Called with the whole reply document once its interval and requests were applied.
   virtual void on_reply(const boost::property_tree::ptree& reply);
 
-  // Posts one heartbeat; returns at once. The heartbeat is rendered when its post starts:
-  // at once for an agent that does not wait its turn, else when an exchange is free. A
+  // Posts one heartbeat; returns at once. The post starts at once for an agent that does not
+  // wait its turn, else when an exchange is free; only then is make_heartbeat() called and
+  // the heartbeat rendered, so that thousands of waiting devices hold no dictionaries. A
   // post of this agent still in flight is abandoned.
-  void send_heartbeat(std::unique_ptr<ctemplate::TemplateDictionary> dictionary);
+  void send_heartbeat();
   // True until the first delivery, then once interval has passed since that cycle started.
   bool is_due() const;
   // Stop: drops this agent's exchange in flight without a word; the caller reports the
@@ -93,6 +95,9 @@ class agent {
   std::int32_t longest_interval_seconds = std::numeric_limits<std::int32_t>::max();
 
  protected:
+  // The variables of the heartbeat whose post starts now; null when there is nothing to
+  // post after all (the agent has then dealt with its cycle itself).
+  virtual std::unique_ptr<ctemplate::TemplateDictionary> make_heartbeat() = 0;
   // Device heartbeats wait their turn for an exchange; the agent's own never waits behind
   // them.
   virtual bool waits_for_post_slot() const { return true; }
@@ -101,8 +106,8 @@ class agent {
   friend class post_queue;
   using exchange = std::shared_ptr<url_stream>;
 
-  // Renders the pending heartbeat and starts its exchange.
-  void begin_post();
+  // Renders the heartbeat and starts its exchange; false when there was none to post.
+  bool begin_post();
   // Cancels the exchange in flight, if any; its completion still runs (with an error).
   void close_stream();
   void handle_open(const exchange& stream, const boost::system::error_code& error);
@@ -113,9 +118,8 @@ class agent {
 
   std::int32_t heartbeat_counter_ = 0;
   boost::asio::io_context& io_;
-  // Only while a heartbeat waits for its turn or is in flight: an idle agent holds no
-  // dictionary, stream, TLS state or reply bytes.
-  std::unique_ptr<ctemplate::TemplateDictionary> pending_heartbeat_;
+  // Only while a heartbeat is in flight: an idle agent holds no stream, TLS state or reply
+  // bytes.
   // Pending completions hold the stream they belong to, so a stream replaced by a newer
   // post lives until its completion has run, and that completion can tell it is stale.
   exchange stream_;

@@ -18,8 +18,12 @@ void post_queue::enter(agent& waiting) {
 }
 
 void post_queue::release() {
-  if (in_flight_ > 0) --in_flight_;
+  return_slot();
   start_next();
+}
+
+void post_queue::return_slot() {
+  if (in_flight_ > 0) --in_flight_;
 }
 
 bool post_queue::withdraw(agent& waiting) {
@@ -41,7 +45,7 @@ void post_queue::start_next() {
     line_.pop_front();
     next->in_line_ = false;
     ++in_flight_;
-    next->begin_post();
+    if (!next->begin_post()) --in_flight_;
   }
 }
 

@@ -23,6 +23,9 @@ class post_queue {
   void enter(agent& waiting);
   // An exchange that held a slot ended: the next waiting agent starts.
   void release();
+  // As release(), but nothing starts: for an agent that takes a new slot as it gives back
+  // its old one.
+  void return_slot();
   // Takes an agent out of the line; false when it was not waiting.
   bool withdraw(agent& waiting);
   // Empties the line and returns the agents that were in it, in order.

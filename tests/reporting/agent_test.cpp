@@ -28,11 +28,7 @@ using namespace std::chrono_literals;
 class test_agent : public agent {
  public:
   explicit test_agent(boost::asio::io_context& io) : agent(io) {}
-  void start_heartbeat() override {
-    auto dictionary = std::make_unique<ctemplate::TemplateDictionary>("heartbeat");
-    dictionary->SetValue("NAME", "a&b");
-    send_heartbeat(std::move(dictionary));
-  }
+  void start_heartbeat() override { send_heartbeat(); }
   std::string name() const override { return "<test agent>"; }
   void on_reply(const ptree&) override { ++replies; }
 
@@ -40,6 +36,11 @@ class test_agent : public agent {
   bool waits_its_turn = true;
 
  protected:
+  std::unique_ptr<ctemplate::TemplateDictionary> make_heartbeat() override {
+    auto dictionary = std::make_unique<ctemplate::TemplateDictionary>("heartbeat");
+    dictionary->SetValue("NAME", "a&b");
+    return dictionary;
+  }
   bool waits_for_post_slot() const override { return waits_its_turn; }
 };
 

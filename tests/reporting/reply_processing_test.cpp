@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <ctemplate/template.h>
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/streambuf.hpp>
 #include <boost/property_tree/ptree.hpp>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -24,6 +27,9 @@ class reply_agent : public agent {
   void on_reply(const ptree& reply) override { replies.push_back(reply); }
 
   std::vector<ptree> replies;
+
+ protected:
+  std::unique_ptr<ctemplate::TemplateDictionary> make_heartbeat() override { return nullptr; }
 };
 
 struct ReplyTest : ::testing::Test {
