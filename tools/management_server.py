@@ -178,6 +178,9 @@ class Handler(BaseHTTPRequestHandler):
 class Server(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+    # An agent posts up to agent/max-concurrent-posts heartbeats at once; the default backlog
+    # of 5 would drop most of such a burst and hold them in connection retries.
+    request_queue_size = 4096
 
     def __init__(self, port, script_path, record_path, tls):
         super().__init__(("127.0.0.1", port), Handler)
