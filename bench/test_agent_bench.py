@@ -1,0 +1,247 @@
+#!/usr/bin/env python3
+"""Checks of bench/agent_bench's bookkeeping, which no run can reveal once wrong.
+
+    python3 bench/test_agent_bench.py
+"""
+
+import http.client
+import os
+import pathlib
+import shutil
+import signal
+import ssl
+import subprocess
+import tempfile
+import types
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+HERE = pathlib.Path(__file__).resolve().parent
+# The script has no .py suffix, so it is loaded by hand.
+bench = types.ModuleType("agent_bench")
+bench.__file__ = str(HERE / "agent_bench")
+exec(compile((HERE / "agent_bench").read_text(), bench.__file__, "exec"), bench.__dict__)
+
+
+class TickAccounting(unittest.TestCase):
+    def test_replies_fall_into_their_tick_and_only_200s_count(self):
+        tick0 = 1000.0
+        entries = [
+            (1000.2, 200, 900, False), (1012.5, 200, 900, False),  # tick 0
+            (1029.99, 500, 900, False),                            # not delivered
+            (1030.0, 200, 900, False), (1031.0, 200, 900, False),  # tick 1 starts at its edge
+            (1075.0, 200, 900, False),                             # tick 2 (ends at the stop)
+            (1089.5, 200, 900, False),                             # after the stop
+        ]
+        rows = bench.per_tick(entries, tick0, 3, stop_time=1089.0)
+        self.assertEqual([r["delivered"] for r in rows], [2, 2, 1])
+        self.assertAlmostEqual(rows[0]["sweep"], 12.5)
+        self.assertAlmostEqual(rows[1]["sweep"], 1.0)
+        self.assertAlmostEqual(rows[2]["sweep"], 15.0)
+
+    def test_a_tick_without_replies_has_no_sweep(self):
+        rows = bench.per_tick([(1000.5, 200, 1, False)], 1000.0, 2, stop_time=1059.0)
+        self.assertEqual(rows[1], {"delivered": 0, "sweep": None})
+
+    def test_first_tick_is_the_earlier_witness(self):
+        self.assertEqual(bench.infer_tick0(1000.30, 1000.25), 1000.25)
+        self.assertEqual(bench.infer_tick0(1000.30, 1000.90), 1000.30)
+        self.assertEqual(bench.infer_tick0(None, 1000.9), 1000.9)
+        with self.assertRaises(bench.RunFailed):
+            bench.infer_tick0(None, None)
+
+    def test_sample_before_is_strictly_earlier(self):
+        samples = [(1.0, "a"), (2.0, "b"), (3.0, "c")]
+        self.assertEqual(bench.sample_before(samples, 3.0), (2.0, "b"))
+        self.assertEqual(bench.sample_before(samples, 9.0), (3.0, "c"))
+        self.assertIsNone(bench.sample_before(samples, 1.0))
+
+    def test_longer_run_only_for_the_largest_default_http_run(self):
+        self.assertEqual(bench.ticks_for(10000, "http", 6, explicit=False, quick=False), 10)
+        self.assertEqual(bench.ticks_for(10000, "https", 6, explicit=False, quick=False), 6)
+        self.assertEqual(bench.ticks_for(10000, "http", 3, explicit=True, quick=False), 3)
+        self.assertEqual(bench.ticks_for(5000, "http", 6, explicit=False, quick=False), 6)
+
+    def test_default_run_is_estimated_within_the_budget(self):
+        plan = [(n, p, bench.ticks_for(n, p, 6, False, False))
+                for n in (1000, 5000, 10000) for p in ("http", "https")]
+        self.assertLess(bench.estimate_seconds(plan, True, True), 35 * 60)
+        quick = bench.estimate_seconds([(200, "http", 3)], True, True)
+        self.assertLess(quick, 3 * 60)
+
+
+class AgentFigures(unittest.TestCase):
+    """A synthetic run: start-up burns 5 s of CPU, every later tick 1 s; 10 devices, 3 ticks."""
+
+    def analyse(self, entries):
+        tick0, term = 1000.0, 1089.0
+        samples = []
+        for i in range(int((term + 0.5 - 999.0) / 0.1)):
+            t = 999.0 + i * 0.1
+            cpu = 5000.0 if t >= tick0 + 1 else 0.0
+            cpu += 1000.0 * sum(1 for k in (1, 2) if t >= tick0 + 30 * k + 1)
+            rss = 20000 + 1000 * int((t - tick0) // 30)  # grows by 1 MB per tick
+            samples.append((t, cpu, rss, 50000, 11 + (5 if t >= tick0 + 61 else 0), [cpu / 10]))
+        folder = pathlib.Path(tempfile.mkdtemp())
+        self.addCleanup(shutil.rmtree, folder)
+        (folder / "tamro.log").write_text("2026-Dec-08 10:00:00 AB [E] 127.1.0.1 - x\n")
+        (folder / "tamro.out").write_text("")
+        result = {"devices": 10, "ticks": 3, "protocol": "https"}
+        bench.analyse_agent(result, samples, entries, tick0, term, term, folder / "tamro.log",
+                            folder / "tamro.out")
+        return result
+
+    def test_cpu_memory_and_delivery_leave_the_start_up_out(self):
+        entries = [(1000.5 + i * 0.01, 200, 900, False) for i in range(9)]  # start-up
+        entries += [(1030.5 + i * 0.01, 200, 900, i > 0) for i in range(11)]
+        entries += [(1060.5 + i * 0.01, 200 if i < 10 else 502, 900, True) for i in range(11)]
+        r = self.analyse(entries)
+        self.assertAlmostEqual(r["cpu_per_1000"], 2000.0 * 1000 / 20)  # 2 ticks of 10 devices
+        self.assertAlmostEqual(r["snmpd_cpu_per_1000"], 200.0 * 1000 / 20)
+        self.assertEqual(r["rss_rest_kb"], [20000, 21000, 22000])
+        self.assertEqual(r["rss_peak_kb"], 50000)
+        self.assertEqual((r["fds_rest"], r["fds_peak"]), ([11, 11, 16], 16))
+        self.assertEqual((r["delivered"], r["expected"]), (21, 22))
+        self.assertEqual(r["statuses"], {502: 1})
+        self.assertAlmostEqual(r["resumed_share"], 21 / 31)
+        self.assertEqual(sum(r["problems"].values()), 1)
+
+    def test_summary_compares_with_the_exporter_and_shows_failures(self):
+        ok = self.analyse([(1030.5, 200, 900, False), (1060.5, 200, 900, False)])
+        ok["exit_s"] = 0.1
+        failed = {"devices": 10, "protocol": "http", "ticks": 3, "failure": "snmpd did not answer"}
+        exporters = {10: {"cpu_per_1000": ok["cpu_per_1000"] * 4, "rss_rest_kb": [1024],
+                          "rss_peak_kb": 2048, "sweeps": [0.1, 0.2], "ok": 30, "expected": 30,
+                          "non_200": 0, "incomplete": 0, "dropped": 0}}
+        text = "\n".join(bench.summary_tables([failed, ok], exporters, {}))
+        self.assertIn("failed: snmpd did not answer", text)
+        self.assertIn("| - | 0.2 × |", text)  # no http figure to compare; https at a quarter
+
+
+class LogParsing(unittest.TestCase):
+    def test_problems_are_grouped_without_addresses(self):
+        lines = [
+            "2026-Dec-08 09:45:53 B28B8282 [E] 127.1.0.5 - SNMP response error: Timeout\n",
+            "2026-Dec-08 09:45:54 B28B8282 [E] 127.1.3.250 - SNMP response error: Timeout\n",
+            "2026-Dec-08 09:45:54 B28B8282 [W] 127.1.0.7 - HTTP response without content received\n",
+            "2026-Dec-08 09:45:55 B28B8282 [E] <status reporter> - while sending heartbeat to "
+            "server: connect 127.0.0.1:8443 refused\n",
+            "2026-Dec-08 09:45:53 B28B8282 [I] IP address 127.0.0.1\n",
+            "2026-Dec-08 09:45:53 B28B8282 [D] 127.1.0.5 - SNMP request sent\n",
+        ]
+        counts = bench.group_log_problems(lines)
+        self.assertEqual(counts["[E] ADDRESS - SNMP response error: Timeout"], 2)
+        self.assertEqual(counts["[W] ADDRESS - HTTP response without content received"], 1)
+        self.assertEqual(counts["[E] <status reporter> - while sending heartbeat to server: "
+                                "connect ADDRESS refused"], 1)
+        self.assertEqual(sum(counts.values()), 4)
+
+    def test_access_log_lines_of_both_servers(self):
+        text = ('1796723153.638 200 910 - "POST /heartbeat HTTP/1.0"\n'
+                '1796723153.700 200 1210 r TLSv1.3 "POST /heartbeat HTTP/1.0"\n'
+                '1796723153.701 413 0 . TLSv1.3 "POST /heartbeat HTTP/1.0"\n'
+                'garbage\n'
+                'x 200 1 -\n')
+        self.assertEqual(bench.parse_nginx_log(text), [
+            (1796723153.638, 200, 910, False), (1796723153.700, 200, 1210, True),
+            (1796723153.701, 413, 0, False)])
+
+    def test_snmp_service_bench_line(self):
+        output = ("snmpd pid 1 on udp:0.0.0.0:4000; descriptor limit 20000\n"
+                  "  1000 in flight:   30992 GETs/s   157000 completed     3 errors (12 dropped) | "
+                  "CPU ms per 1000: ours  21.0 (reactor thread  15.2), snmpd  31.4 |   2.1 KB per "
+                  "request in flight\n")
+        self.assertEqual(bench.parse_ceiling(output), {
+            "rate": 30992, "completed": 157000, "errors": 3, "dropped": 12,
+            "snmpd_ms_per_1000": 31.4})
+        self.assertIsNone(bench.parse_ceiling("1000 devices: open: Too many open files\n"))
+
+
+class ExporterScrapes(unittest.TestCase):
+    BODY = ("# HELP sysDescr x\nsysContact{sysContact=\"a\"} 1\nsysDescr{sysDescr=\"L\"} 1\n"
+            "sysLocation{sysLocation=\"b\"} 1\nsysName{sysName=\"n\"} 1\n"
+            "sysObjectID{sysObjectID=\"1.3.6\"} 1\nsysServices 72\nsysUpTime 151\n")
+
+    def test_a_scrape_counts_only_with_every_metric(self):
+        self.assertTrue(bench.scrape_ok(self.BODY.encode()))
+        self.assertFalse(bench.scrape_ok(self.BODY.replace("sysServices 72\n", "").encode()))
+        # A name in a comment or as a prefix of another metric is not the metric.
+        self.assertFalse(bench.scrape_ok(self.BODY.replace("sysUpTime 151", "sysUpTimeX 1")
+                                         .encode()))
+        self.assertFalse(bench.scrape_ok(b"# HELP sysDescr\nsnmp_scrape_pdus_returned 0\n"))
+
+    @unittest.skipUnless(os.access(bench.EXPORTER, os.X_OK), "snmp_exporter not installed")
+    def test_module_is_accepted_by_snmp_exporter(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = pathlib.Path(folder) / "snmp.yml"
+            bench.exporter_config(path)
+            check = subprocess.run([bench.EXPORTER, f"--config.file={path}", "--dry-run"],
+                                   capture_output=True, text=True)
+            self.assertEqual(check.returncode, 0, check.stderr)
+
+
+@unittest.skipUnless(os.access(bench.NGINX, os.X_OK) and os.geteuid() == 0,
+                     "needs nginx and root")
+class ManagementServer(unittest.TestCase):
+    def test_every_post_is_read_whole_and_answered_with_the_reply(self):
+        folder = pathlib.Path(tempfile.mkdtemp())
+        folder.chmod(0o755)
+        self.addCleanup(shutil.rmtree, folder)
+        certificates = bench.make_certificates(folder / "tls")
+        nginx, http_port, https_port = bench.start_nginx(folder / "nginx", certificates)
+        self.addCleanup(nginx.stop)
+        body = "<heartbeat>" + "x" * 300000 + "</heartbeat>"
+        for port, connection in ((http_port, http.client.HTTPConnection("127.0.0.1", http_port)),
+                                 (https_port, http.client.HTTPSConnection(
+                                     "127.0.0.1", https_port, context=ssl.create_default_context(
+                                         cafile=str(certificates[0]))))):
+            connection._http_vsn, connection._http_vsn_str = 10, "HTTP/1.0"
+            connection.request("POST", "/heartbeat", body=body,
+                               headers={"Content-Type": "application/xml", "Connection": "close"})
+            reply = connection.getresponse()
+            self.assertEqual(reply.status, 200)
+            self.assertEqual(reply.getheader("Content-Type"), "application/xml")
+            self.assertEqual(reply.read().decode(), bench.REPLY)
+            connection.close()
+        nginx.stop(signal.SIGQUIT)
+        for name in ("access-http.log", "access-https.log"):
+            [(_, status, length, _)] = bench.parse_nginx_log((folder / "nginx" / name).read_text())
+            self.assertEqual(status, 200)
+            self.assertGreater(length, len(body))
+
+
+class AgentHome(unittest.TestCase):
+    def setUp(self):
+        self.folder = pathlib.Path(tempfile.mkdtemp())
+        self.addCleanup(shutil.rmtree, self.folder)
+
+    def test_devices_mapping_and_configuration(self):
+        conf = bench.write_agent_home(self.folder, 501, 4000, "https://127.0.0.1:8443/heartbeat",
+                                      self.folder / "ca.pem")
+        devices = ElementTree.parse(self.folder / "config" / "devices.xml").getroot()
+        addresses = [d.findtext("ip-address") for d in devices]
+        self.assertEqual(len(addresses), 501)
+        self.assertEqual(len(set(addresses)), 501)
+        self.assertEqual(addresses[250], "127.1.1.1")
+        self.assertTrue(all(d.findtext("udp-port") == "4000" for d in devices))
+        mapping = ElementTree.parse(self.folder / "config" / "mappings.xml").getroot()[0]
+        oids = [v.findtext("oid") for v in mapping.find("mappers")]
+        self.assertEqual(oids, bench.SYSTEM_GROUP)
+        agent = ElementTree.parse(conf).getroot().find("agent")
+        self.assertEqual(agent.findtext("ca-file"), str(self.folder / "ca.pem"))
+
+    def test_no_ca_file_element_for_plain_http(self):
+        conf = bench.write_agent_home(self.folder, 1, 4000, "http://127.0.0.1:8080/heartbeat", None)
+        self.assertIsNone(ElementTree.parse(conf).getroot().find("agent/ca-file"))
+
+    @unittest.skipUnless(os.access(bench.TAMRO, os.X_OK), "build/tamro not built")
+    def test_the_agent_accepts_the_files(self):
+        conf = bench.write_agent_home(self.folder, 3, 4000, "http://127.0.0.1:8080/heartbeat", None)
+        check = subprocess.run([str(bench.TAMRO), "--check", "-c", str(conf)], capture_output=True,
+                               text=True, env=dict(os.environ, TAMRO_HOME=str(self.folder)))
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+        self.assertIn("1 mappings, 3 devices", check.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main()
