@@ -134,10 +134,11 @@ agent::dropped_posts agent::stop_posting() {
 agent::agent(boost::asio::io_context& io) : io_(io) {}
 
 agent::~agent() {
-  // Never destroyed while busy; but a waiting agent must not be started once gone.
+  // Never destroyed while busy; but a waiting agent must not be started once gone, and no
+  // other one is started from here.
   posting().queue.withdraw(*this);
   close_stream();
-  if (holds_slot_) posting().queue.release();
+  if (holds_slot_) posting().queue.return_slot();
 }
 
 bool agent::cancel() { return false; }
