@@ -54,13 +54,14 @@ class application {
   void save_configuration();
 
   void run_io_cycle();
-  bool on_tick();
+  // now: the tick's scheduled time, in whole seconds of UTC.
+  bool on_tick(boost::posix_time::ptime now);
   void on_stop_signal(const boost::system::error_code& error);
   void on_reload_signal(const boost::system::error_code& error);
   void cancel_signal_waits();
   void save_changes();
-  void start_due_devices();
-  void start_reporter_if_due();
+  void start_due_devices(boost::posix_time::ptime now);
+  void start_reporter_if_due(boost::posix_time::ptime now);
 
   int exit_code_ = 0;
   std::string configuration_file_;

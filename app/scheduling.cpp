@@ -13,35 +13,48 @@ void application::run_io_cycle() {
       [this](const boost::system::error_code& error, int) { on_stop_signal(error); });
   reload_signals_.async_wait(
       [this](const boost::system::error_code& error, int) { on_reload_signal(error); });
-  heartbeat_timer_.start([this](clock::time_point) { return on_tick(); });
+  // Each tick's time is its scheduled one on the wall clock, taken once for the whole tick:
+  // due checks compare whole seconds, and a device started a few milliseconds into a tick
+  // that crossed a second, or a tick that fired a little later than the one before, would
+  // otherwise not be due again 30 seconds later and skip a tick.
+  const auto steady_start = clock::now();
+  const auto wall_start = boost::posix_time::microsec_clock::universal_time();
+  heartbeat_timer_.start([this, steady_start, wall_start](clock::time_point expiry) {
+    const auto scheduled =
+        wall_start +
+        boost::posix_time::microseconds(
+            std::chrono::duration_cast<std::chrono::microseconds>(expiry - steady_start).count());
+    return on_tick(boost::posix_time::ptime(
+        scheduled.date(), boost::posix_time::seconds(scheduled.time_of_day().total_seconds())));
+  });
   io_service_.run();
   save_changes();
 }
 
-bool application::on_tick() {
+bool application::on_tick(boost::posix_time::ptime now) {
   if (reload_requested_ || stop_requested_) return false;
   log_debug("--- timer event ---");
   devices_.sweep_dead();
   save_changes();
-  start_due_devices();
-  start_reporter_if_due();
+  start_due_devices(now);
+  start_reporter_if_due(now);
   return true;
 }
 
-void application::start_due_devices() {
+void application::start_due_devices(boost::posix_time::ptime now) {
   for (const auto& entry : devices_) {
     agent& device = *entry.second;
-    if (device.busy || !device.is_due()) continue;
-    device.cycle_start = boost::posix_time::second_clock::universal_time();
+    if (device.busy || !device.is_due(now)) continue;
+    device.cycle_start = now;
     device.start_heartbeat();
   }
 }
 
-void application::start_reporter_if_due() {
-  if (reporter_.busy || !reporter_.is_due()) return;
+void application::start_reporter_if_due(boost::posix_time::ptime now) {
+  if (reporter_.busy || !reporter_.is_due(now)) return;
   identity_.uptime = static_cast<int>(
       (boost::posix_time::second_clock::local_time() - start_time_).total_seconds());
-  reporter_.cycle_start = boost::posix_time::second_clock::universal_time();
+  reporter_.cycle_start = now;
   reporter_.start_heartbeat();
 }
 

@@ -197,9 +197,10 @@ bool agent::begin_post() {
   return true;
 }
 
-bool agent::is_due() const {
-  return last_delivered.is_not_a_date_time() ||
-         boost::posix_time::second_clock::universal_time() >= last_delivered + interval;
+bool agent::is_due() const { return is_due(boost::posix_time::second_clock::universal_time()); }
+
+bool agent::is_due(boost::posix_time::ptime now) const {
+  return last_delivered.is_not_a_date_time() || now >= last_delivered + interval;
 }
 
 void agent::close_stream() {

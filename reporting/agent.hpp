@@ -70,8 +70,10 @@ class agent {
   // the heartbeat rendered, so that thousands of waiting devices hold no dictionaries. A
   // post of this agent still in flight is abandoned.
   void send_heartbeat();
-  // True until the first delivery, then once interval has passed since that cycle started.
+  // True until the first delivery, then once interval has passed since that cycle started;
+  // now is UTC in whole seconds (by default the clock's).
   bool is_due() const;
+  bool is_due(boost::posix_time::ptime now) const;
   // Stop: drops this agent's exchange in flight without a word; the caller reports the
   // total. Adds what it dropped to the count.
   void drop_post(dropped_posts& count);
