@@ -3,14 +3,107 @@
 #include <boost/filesystem.hpp>
 #include <boost/property_tree/xml_parser.hpp>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 namespace tamro {
+namespace {
+
+using boost::property_tree::xml_parser_error;
+
+// Where text of the form "<" ... ends: the position after `end`, or the text's size.
+std::size_t skip_past(std::string_view text, std::size_t from, std::string_view end) {
+  const auto at = text.find(end, from);
+  return at == std::string_view::npos ? text.size() : at + end.size();
+}
+
+// The end of a tag, past quoted attribute values, which may hold ">".
+std::size_t tag_end(std::string_view text, std::size_t from) {
+  char quote = 0;
+  for (std::size_t i = from; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      return i;
+    }
+  }
+  return text.size();
+}
+
+// A declaration such as DOCTYPE may hold an internal subset in brackets with tags inside.
+std::size_t declaration_end(std::string_view text, std::size_t from) {
+  int brackets = 0;
+  for (std::size_t i = from; i < text.size(); ++i) {
+    if (text[i] == '[') ++brackets;
+    if (text[i] == ']') --brackets;
+    if (text[i] == '>' && brackets <= 0) return i + 1;
+  }
+  return text.size();
+}
+
+// The line on which the elements first nest deeper than limit, or 0 when they never do.
+// Counts tags without parsing: what is malformed is left to the reader.
+std::size_t line_nested_too_deep(std::string_view text, int limit) {
+  int depth = 0;
+  std::size_t line = 1;
+  std::size_t counted = 0;  // text before this has had its line breaks counted
+  std::size_t i = text.find('<');
+  while (i != std::string_view::npos && i + 1 < text.size()) {
+    const std::string_view rest = text.substr(i);
+    std::size_t next;
+    if (rest.compare(0, 4, "<!--") == 0) {
+      next = skip_past(text, i + 4, "-->");
+    } else if (rest.compare(0, 9, "<![CDATA[") == 0) {
+      next = skip_past(text, i + 9, "]]>");
+    } else if (text[i + 1] == '?') {
+      next = skip_past(text, i + 2, "?>");
+    } else if (text[i + 1] == '!') {
+      next = declaration_end(text, i + 2);
+    } else if (text[i + 1] == '/') {
+      --depth;
+      next = tag_end(text, i + 2) + 1;
+    } else {
+      const std::size_t end = tag_end(text, i + 1);
+      if (end < text.size() && text[end - 1] != '/' && ++depth > limit) {
+        for (; counted < i; ++counted) line += text[counted] == '\n';
+        return line;
+      }
+      next = end + 1;
+    }
+    i = next < text.size() ? text.find('<', next) : std::string_view::npos;
+  }
+  return 0;
+}
+
+}  // namespace
+
+boost::property_tree::ptree read_xml_text(const std::string& text, int flags,
+                                          const std::string& source) {
+  if (const std::size_t line = line_nested_too_deep(text, max_xml_depth)) {
+    throw xml_parser_error(
+        "elements nested deeper than " + std::to_string(max_xml_depth) + " levels", source,
+        static_cast<unsigned long>(line));
+  }
+  std::istringstream in(text);
+  boost::property_tree::ptree tree;
+  try {
+    boost::property_tree::read_xml(in, tree, flags);
+  } catch (const xml_parser_error& e) {
+    throw xml_parser_error(e.message(), source, e.line());
+  }
+  return tree;
+}
 
 boost::property_tree::ptree read_xml_file(const std::string& path, int flags) {
-  boost::property_tree::ptree tree;
-  boost::property_tree::read_xml(path, tree, flags);
-  return tree;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw xml_parser_error("cannot open file", path, 0);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return read_xml_text(text.str(), flags, path);
 }
 
 void write_xml_file(const std::string& path, const boost::property_tree::ptree& tree) {

@@ -5,8 +5,17 @@
 
 namespace tamro {
 
-// Reads an XML file into a tree; flags are those of the property tree XML reader.
-// Errors (missing file, malformed XML) propagate with the reader's message.
+// The deepest any XML document read by the agent may nest its elements: the tree reader
+// recurses once per level, and a reply of some hundred thousand levels exhausts the stack.
+constexpr int max_xml_depth = 64;
+
+// Reads XML text into a tree; flags are those of the property tree XML reader. Text nested
+// deeper than max_xml_depth is refused before the reader sees it. Errors are the reader's
+// xml_parser_error, naming source (empty: "<unspecified file>") and the line.
+boost::property_tree::ptree read_xml_text(const std::string& text, int flags = 0,
+                                          const std::string& source = "");
+
+// As read_xml_text, for a file.
 boost::property_tree::ptree read_xml_file(const std::string& path, int flags = 0);
 
 // Writes a tree as XML (two-blank indentation, "utf-8") and replaces the file atomically:

@@ -1,5 +1,6 @@
 #include "reporting/reply_processing.hpp"
 
+#include <boost/asio/buffers_iterator.hpp>
 #include <boost/format.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <boost/property_tree/xml_parser.hpp>
@@ -9,6 +10,7 @@
 #include <istream>
 #include <stdexcept>
 
+#include "config/xml_file.hpp"
 #include "log/logger.hpp"
 #include "reporting/agent.hpp"
 
@@ -124,9 +126,10 @@ bool is_numeric_oid(const std::string& text) {
 void process_reply(agent& target, boost::asio::streambuf& response_buffer) {
   ptree document;
   try {
-    std::istream body(&response_buffer);
-    boost::property_tree::read_xml(body, document);
+    const auto bytes = response_buffer.data();
+    const std::string body(boost::asio::buffers_begin(bytes), boost::asio::buffers_end(bytes));
     response_buffer.consume(response_buffer.size());
+    document = read_xml_text(body);
   } catch (const std::exception& e) {
     response_buffer.consume(response_buffer.size());
     log_error(boost::format("%1% - while parsing KLAV server response XML: %2%") % target.name() %

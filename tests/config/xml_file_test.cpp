@@ -12,9 +12,10 @@ namespace {
 TEST(XmlFile, WriteBackKeepsCommentsAndIndentsByTwoBlanks) {
   test::temp_dir dir;
   const std::string path = dir.file("configuration.xml");
-  test::write_file(path,
-                   "<?xml version=\"1.0\"?>\n<tamro-configuration>\n  <!-- the operator's note -->\n"
-                   "  <reporting>\n    <name>edge</name>\n  </reporting>\n</tamro-configuration>\n");
+  test::write_file(
+      path,
+      "<?xml version=\"1.0\"?>\n<tamro-configuration>\n  <!-- the operator's note -->\n"
+      "  <reporting>\n    <name>edge</name>\n  </reporting>\n</tamro-configuration>\n");
   auto tree = read_xml_file(path, boost::property_tree::xml_parser::trim_whitespace);
   tree.put("tamro-configuration.reporting.heartbeat-interval", 600);
   write_xml_file(path, tree);
@@ -48,6 +49,40 @@ TEST(XmlFile, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
     ++entries;
   }
   EXPECT_EQ(entries, 1);  // only the blocking folder
+}
+
+TEST(XmlFile, NestingDeeperThanTheLimitIsRefusedWithItsLine) {
+  test::temp_dir dir;
+  const auto nested = [](int levels, const std::string& inside) {
+    std::string text = "<?xml version=\"1.0\"?>\n<!DOCTYPE root [<!ELEMENT root ANY>]>\n";
+    for (int i = 0; i < levels; ++i) text += "<e a=\"x>y\">";
+    text += inside;
+    for (int i = 0; i < levels; ++i) text += "</e>";
+    return text;
+  };
+  // Comments, character data, declarations and empty elements add no level.
+  const std::string at_limit =
+      nested(max_xml_depth, "<!-- <c><c> --><![CDATA[<d><d>]]><empty/><empty />text");
+  test::write_file(dir.file("limit.xml"), at_limit);
+  EXPECT_NO_THROW(read_xml_file(dir.file("limit.xml")));
+
+  test::write_file(dir.file("deep.xml"), nested(100000, "\n"));
+  try {
+    read_xml_file(dir.file("deep.xml"));
+    ADD_FAILURE() << "a file nested 100,000 levels deep was read";
+  } catch (const boost::property_tree::xml_parser_error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              dir.file("deep.xml") + "(3): elements nested deeper than 64 levels");
+  }
+  // The reader's own errors name the file too.
+  test::write_file(dir.file("broken.xml"), "<a>\n<b></a>");
+  try {
+    read_xml_file(dir.file("broken.xml"));
+    ADD_FAILURE() << "a malformed file was read";
+  } catch (const boost::property_tree::xml_parser_error& e) {
+    EXPECT_EQ(e.filename(), dir.file("broken.xml"));
+    EXPECT_EQ(e.line(), 2u);
+  }
 }
 
 }  // namespace

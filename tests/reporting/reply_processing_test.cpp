@@ -61,7 +61,15 @@ TEST_F(ReplyTest, DocumentThatIsNotXmlOrNotAReplyIsIgnored) {
   feed("<heartbeat><heartbeat-interval>60</heartbeat-interval></heartbeat>");
   EXPECT_TRUE(log.has('E', "<test> - <heartbeat-reply> not found in response XML"));
   feed("");
-  EXPECT_EQ(log.count('E'), 3);
+  // Nesting that would exhaust the reader's stack is refused before it is read.
+  std::string deep = "<heartbeat-reply>\n";
+  for (int i = 0; i < 100000; ++i) deep += "<a>";
+  feed(deep);
+  EXPECT_TRUE(log.has('E',
+                      "<test> - while parsing KLAV server response XML: <unspecified "
+                      "file>(2): elements nested deeper than 64 levels"))
+      << log.text();
+  EXPECT_EQ(log.count('E'), 4);
 
   EXPECT_TRUE(target.replies.empty());
   EXPECT_EQ(target.interval, boost::posix_time::seconds(300));
