@@ -144,6 +144,8 @@ std::shared_ptr<agent> agent_repository::create_item(const std::string& element,
     log_debug(boost::format("%1% - SNMP poller recycled") % address);
     // The answer in flight was asked for with the old settings.
     if (poller->busy) poller->recycled = true;
+    // Dropped while it was busy and listed again before the sweep: it stays monitored.
+    poller->dead = false;
   }
 
   poller->address = address;

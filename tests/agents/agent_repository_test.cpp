@@ -145,6 +145,17 @@ TEST_F(AgentRepository, ReloadReconfiguresThePollersItKeeps) {
   repository.sweep_dead();
   EXPECT_FALSE(holds("10.0.0.3"));
   EXPECT_TRUE(log.has('D', "10.0.0.3 - removing dead agent from list of known agents"));
+
+  // Dropped while busy and listed again before the sweep: monitored again, not swept.
+  busy->busy = true;
+  load(device("10.0.0.1"));
+  EXPECT_TRUE(busy->dead);
+  load(device("10.0.0.1") + device("10.0.0.2"));
+  EXPECT_EQ(poller("10.0.0.2"), busy);
+  EXPECT_FALSE(busy->dead);
+  busy->busy = false;
+  repository.sweep_dead();
+  EXPECT_TRUE(holds("10.0.0.2"));
 }
 
 TEST_F(AgentRepository, NewPollersSpreadTheirFirstHeartbeatOverTenTicks) {
