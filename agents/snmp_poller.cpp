@@ -4,7 +4,6 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/property_tree/ptree.hpp>
-#include <boost/system/system_error.hpp>
 #include <memory>
 #include <utility>
 
@@ -49,7 +48,11 @@ void snmp_poller::start_heartbeat() {
       log_debug(boost::format("%1% - requesting %2%") % name() % oid);
   snmp::add_oids(request, oids);
 
-  open_session();
+  if (const auto error = open_session()) {
+    // This device's cycle fails; the others and the status reporter go on.
+    log_error(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
+    return;
+  }
   service_.async_send(session_, request,
                       [this](const boost::system::error_code& e, snmp::pdu* response) {
                         handle_response(e, response);
@@ -61,14 +64,14 @@ void snmp_poller::start_heartbeat() {
   busy = true;
 }
 
-void snmp_poller::open_session() {
+boost::system::error_code snmp_poller::open_session() {
   const session_settings wanted{version, peer, community};
-  if (session_ && session_settings_ == wanted) return;
+  if (session_ && session_settings_ == wanted) return {};
   close_session();
   boost::system::error_code error;
   service_.open(error, session_, version, peer, community);
-  if (error) throw boost::system::system_error(error);
-  session_settings_ = wanted;
+  if (!error) session_settings_ = wanted;
+  return error;
 }
 
 void snmp_poller::close_session() {
@@ -175,12 +178,7 @@ void snmp_poller::resend_without_requests() {
   requested_statistics.clear();
   pending_traps.clear();
   log_info(boost::format("%1% - resending SNMP request") % name());
-  try {
-    start_heartbeat();
-  } catch (const std::exception& e) {
-    // Called when another exchange ends: a failure here must not end that one's handler.
-    log_error(boost::format("%1% - SNMP response error: %2%") % name() % e.what());
-  }
+  start_heartbeat();
 }
 
 void snmp_poller::fill_heartbeat(const snmp::oid_value_map& response,

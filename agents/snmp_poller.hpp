@@ -80,7 +80,7 @@ class snmp_poller : public agent {
   std::set<std::string> active_alarms;
 
  private:
-  void open_session();
+  boost::system::error_code open_session();
   void close_session();
   void handle_response(const boost::system::error_code& error, snmp::pdu* response);
   std::unique_ptr<ctemplate::TemplateDictionary> make_heartbeat() override;

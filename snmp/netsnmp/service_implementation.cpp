@@ -1,5 +1,7 @@
 #include "snmp/netsnmp/service_implementation.hpp"
 
+#include <cerrno>
+
 #include "snmp/netsnmp/error_category.hpp"
 #include "snmp/netsnmp/library.hpp"
 #include "snmp/settings.hpp"
@@ -25,8 +27,16 @@ void service_implementation::open(boost::system::error_code& ec, session_handle&
   parameters.peername = peer_name.data();
   parameters.community = reinterpret_cast<u_char*>(community_text.data());
   parameters.community_len = community_text.size();
+  errno = 0;
   session = snmp_sess_open(&parameters);
   if (session == nullptr) {
+    // The library says "Unknown host" when it could not even make a socket.
+    if (errno == EMFILE || errno == ENFILE) {
+      ec.assign(errno, boost::system::system_category());
+      // The library keeps this failure's detail for its next message, which is not ours.
+      snmp_api_errstring(parameters.s_snmp_errno);
+      return;
+    }
     ec = make_error_code(parameters.s_snmp_errno != 0 ? parameters.s_snmp_errno : SNMPERR_GENERR);
     return;
   }

@@ -8,6 +8,8 @@
 #include <string>
 
 #include <dirent.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <sstream>
@@ -131,6 +133,19 @@ TEST_F(SnmpPoller, KeepsItsSessionUntilAChangeAnErrorOrItsEnd) {
     ASSERT_FALSE(local->busy);
   };
   const int before = open_descriptors();
+  // With no descriptor left the cycle fails, with the reason, and nothing is thrown.
+  rlimit limit{};
+  ::getrlimit(RLIMIT_NOFILE, &limit);
+  const int lowest_free = ::dup(0);  // every descriptor below it is taken
+  ::close(lowest_free);
+  rlimit exhausted = limit;
+  exhausted.rlim_cur = static_cast<rlim_t>(lowest_free);
+  ::setrlimit(RLIMIT_NOFILE, &exhausted);
+  EXPECT_NO_THROW(local->start_heartbeat());
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+  EXPECT_FALSE(local->busy);
+  EXPECT_TRUE(log.has('E', "127.0.0.1 - SNMP response error: Too many open files")) << log.text();
+
   cycle();
   const int with_session = open_descriptors();
   EXPECT_GT(with_session, before);
