@@ -88,8 +88,9 @@ void agent::configure(const boost::property_tree::ptree& section) {
   }
   config.options.set(https::ignore_cert_hostname{
       section.get_optional<bool>("ignore-cert-hostname").value_or(false)});
+  // Every load sets the list afresh: an element the operator removed must stop applying.
+  std::vector<std::int32_t> codes;
   if (const auto errors = section.get_child_optional("ignore-cert-errors")) {
-    std::vector<std::int32_t> codes;
     for (const auto& [element, code] : *errors) {
       if (element != "error-code") continue;
       try {
@@ -98,8 +99,8 @@ void agent::configure(const boost::property_tree::ptree& section) {
         throw configuration_error(e.what());
       }
     }
-    config.options.set(https::ignore_cert_errors{std::move(codes)});
   }
+  config.options.set(https::ignore_cert_errors{std::move(codes)});
   config.options.set(http::timeout{read_http_timeout(section)});
   config.options.set(https::ca_file{section.get("ca-file", std::string())});
   config.queue.set_limit(read_concurrent_posts(section));

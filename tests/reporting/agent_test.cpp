@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <ctemplate/template.h>
+#include <openssl/x509_vfy.h>
 #include <boost/asio/error.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -328,7 +329,7 @@ TEST_F(AgentTest, DeviceHeartbeatsWaitTheirTurnAndAStopDropsThemQuietly) {
   EXPECT_EQ(log.count('E') + log.count('W'), 0) << log.text();
 }
 
-TEST_F(AgentTest, CaFileIsTrustedForHttps) {
+TEST_F(AgentTest, TrustComesFromEachLoadAlone) {
   const auto pki = test::make_test_pki(dir);
   test::management_server server(dir, pki.ip_host);
   ptree extra;
@@ -336,6 +337,20 @@ TEST_F(AgentTest, CaFileIsTrustedForHttps) {
   configure(server.url(), extra);
   run_cycle();
   EXPECT_EQ(target.replies, 1) << log.text();
+
+  // Accepted with the listed verification errors, refused once the list is removed.
+  ptree accepting;
+  accepting.add("ignore-cert-errors.error-code",
+                std::to_string(X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY));
+  accepting.add("ignore-cert-errors.error-code",
+                std::to_string(X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE));
+  configure(server.url(), accepting);
+  run_cycle();
+  EXPECT_EQ(target.replies, 2) << log.text();
+  configure(server.url());
+  run_cycle();
+  EXPECT_EQ(target.replies, 2);
+  EXPECT_TRUE(log.has_prefix('E', send_error + "certificate verification error ")) << log.text();
 }
 
 // Heartbeats over TLS, with a certificate authority the process trusts.
