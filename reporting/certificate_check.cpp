@@ -5,6 +5,7 @@
 #include <boost/asio/ip/address.hpp>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "reporting/x509_error.hpp"
 
@@ -22,13 +23,15 @@ bool name_equals(const unsigned char* data, int length, const std::string& host)
   return true;
 }
 
-bool san_matches(X509* certificate, const std::string& host,
-                 const boost::asio::ip::address* address) {
+// Whether a subject-alternative name matches; none when the certificate has no DNS or IP
+// names at all.
+std::optional<bool> san_matches(X509* certificate, const std::string& host,
+                                const boost::asio::ip::address* address) {
   std::unique_ptr<GENERAL_NAMES, void (*)(GENERAL_NAMES*)> names(
       static_cast<GENERAL_NAMES*>(
           X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr)),
       GENERAL_NAMES_free);
-  if (!names) return false;
+  if (!names) return std::nullopt;
 
   std::vector<unsigned char> address_bytes;
   if (address && address->is_v4()) {
@@ -39,8 +42,10 @@ bool san_matches(X509* certificate, const std::string& host,
     address_bytes.assign(bytes.begin(), bytes.end());
   }
 
+  bool has_names = false;
   for (int i = 0; i < sk_GENERAL_NAME_num(names.get()); ++i) {
     const GENERAL_NAME* name = sk_GENERAL_NAME_value(names.get(), i);
+    has_names = has_names || name->type == GEN_DNS || name->type == GEN_IPADD;
     if (!address && name->type == GEN_DNS) {
       const ASN1_IA5STRING* text = name->d.dNSName;
       if (text && ASN1_STRING_type(text) == V_ASN1_IA5STRING &&
@@ -53,6 +58,7 @@ bool san_matches(X509* certificate, const std::string& host,
         return true;
     }
   }
+  if (!has_names) return std::nullopt;
   return false;
 }
 
@@ -82,7 +88,10 @@ bool is_ip_address(const std::string& host) {
 bool certificate_matches_host(X509* certificate, const std::string& host) {
   boost::system::error_code error;
   const auto address = boost::asio::ip::make_address(host, error);
-  if (san_matches(certificate, host, error ? nullptr : &address)) return true;
+  // A certificate that names its hosts in subject-alternative names is held to them: its
+  // common name is not a further name (as browsers and RFC 6125 have it).
+  if (const auto matched = san_matches(certificate, host, error ? nullptr : &address))
+    return *matched;
   return common_name_matches(certificate, host);
 }
 

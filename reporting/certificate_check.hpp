@@ -14,9 +14,9 @@ namespace tamro::https {
 bool is_ip_address(const std::string& host);
 
 // Matches the host against the subject-alternative names (DNS names for a host name, IP
-// addresses for an address) and then against the subject's common names. Names compare
-// ignoring ASCII case, in full: a name with an embedded zero byte never matches, and
-// wildcards are not interpreted.
+// addresses for an address) or, only when the certificate has no such names, against the
+// subject's common names. Names compare ignoring ASCII case, in full: a name with an
+// embedded zero byte never matches, and wildcards are not interpreted.
 bool certificate_matches_host(X509* certificate, const std::string& host);
 
 // The checks after a completed handshake: a peer certificate is present, every recorded

@@ -69,7 +69,8 @@ std::string error_category::message(int value) const {
     case error::too_many_redirects:
       return "too many HTTP redirects";
     case error::bad_redirect_location:
-      return "HTTP redirect without a usable absolute location";
+      return "HTTP redirect without a usable location (an absolute http or https URL, never "
+             "from https to http)";
     case error::response_headers_too_large:
       return "HTTP response headers too large";
     case error::response_body_too_large:

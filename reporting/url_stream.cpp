@@ -64,6 +64,7 @@ class url_stream::exchange : public std::enable_shared_from_this<exchange> {
 
   void start(const url& target, open_handler done);
   void opened(connection& used, error_code error, open_handler done);
+  bool may_follow(const url& next) const;
   void start_timer();
   void stop_timer();
   void expire();
@@ -132,7 +133,7 @@ void url_stream::exchange::opened(connection& used, error_code error, open_handl
   if (error.category() == http::http_category() && (error.value() == 301 || error.value() == 302)) {
     if (++redirects_ > max_redirects) {
       error = http::error::too_many_redirects;
-    } else if (const auto next = absolute_url(used.location())) {
+    } else if (const auto next = absolute_url(used.location()); next && may_follow(*next)) {
       used.close();
       return start(*next, std::move(done));
     } else {
@@ -141,6 +142,12 @@ void url_stream::exchange::opened(connection& used, error_code error, open_handl
   }
   if (error) stop_timer();
   done(error);
+}
+
+// A redirect may lead to http or https only, and never from https back to plain http: the
+// heartbeat would go out in clear, or a local file be read as the reply.
+bool url_stream::exchange::may_follow(const url& next) const {
+  return next.protocol() == "https" || (next.protocol() == "http" && scheme_ != scheme::https);
 }
 
 void url_stream::exchange::start_timer() {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "reporting/certificate_check.hpp"
+#include "reporting/http_error.hpp"
 #include "reporting/x509_error.hpp"
 #include "tests/reporting/fetch.hpp"
 #include "tests/reporting/test_server.hpp"
@@ -44,6 +45,7 @@ class TlsTest : public ::testing::Test {
     issue("cn", "/CN=localhost", "basicConstraints=CA:FALSE");
     issue("cn_ip", "/CN=127.0.0.1", "basicConstraints=CA:FALSE");
     issue("wildcard", "/CN=*.localhost", "subjectAltName=DNS:*.localhost");
+    issue("cn_and_other_san", "/CN=localhost", "subjectAltName=DNS:other.invalid");
     run("cd " + dir_->path() + " && openssl req -x509" + key +
         " -keyout self.key -out self.crt -days 2 -subj /CN=localhost"
         " -addext subjectAltName=DNS:localhost");
@@ -73,7 +75,8 @@ TEST_F(TlsTest, TrustedChainAndHostNames) {
   for (const auto& c : {host_case{"dns", "localhost", true}, host_case{"dns", "127.0.0.1", false},
                         host_case{"ip", "127.0.0.1", true}, host_case{"ip", "localhost", false},
                         host_case{"cn", "localhost", true}, host_case{"cn_ip", "127.0.0.1", true},
-                        host_case{"wildcard", "localhost", false}}) {
+                        host_case{"wildcard", "localhost", false},
+                        host_case{"cn_and_other_san", "localhost", false}}) {
     test_server server(test_server::reply(ok_hello), identity(c.certificate));
     const auto result = fetch(server.url(c.host) + "/", trusting());
     const std::string label = std::string(c.certificate) + " for " + c.host;
@@ -108,6 +111,15 @@ TEST_F(TlsTest, SessionsOfVerifiedPeersAreResumedWithinOneContext) {
   EXPECT_EQ(fetch(server.url("localhost"), trusting(), mismatched).open_error,
             x509::cert_error::host_name_mismatch);
   EXPECT_EQ(mismatched->kept_sessions(), 0u);
+}
+
+TEST_F(TlsTest, RedirectFromHttpsToPlainHttpIsRefused) {
+  test_server plain(test_server::reply(ok_hello));
+  test_server secure(
+      test_server::reply("HTTP/1.1 302 Found\r\nLocation: " + plain.url() + "/\r\n\r\n"),
+      identity("ip"));
+  EXPECT_EQ(fetch(secure.url(), trusting()).open_error, http::error::bad_redirect_location);
+  EXPECT_EQ(plain.connections(), 0) << "nothing goes out in clear";
 }
 
 TEST_F(TlsTest, IgnoringTheHostName) {

@@ -175,7 +175,8 @@ TEST(UrlStream, RedirectLoopEndsAtTheLimit) {
 }
 
 TEST(UrlStream, RedirectWithoutUsableLocation) {
-  for (const char* location : {"", "Location: /relative\r\n", "Location: not a url\r\n"}) {
+  for (const char* location : {"", "Location: /relative\r\n", "Location: not a url\r\n",
+                               "Location: file:///etc/hostname\r\n"}) {
     test_server server(
         test_server::reply(std::string("HTTP/1.1 302 Found\r\n") + location + "\r\n"));
     EXPECT_EQ(fetch(server.url()).open_error, http::error::bad_redirect_location) << location;
