@@ -15,6 +15,34 @@
 namespace tamro::log {
 namespace {
 
+// Texts from devices and from the server end up in messages: a line break in them must not
+// forge a log line of its own, nor a control byte reach a terminal. Backslashes stay as
+// they are, so that paths read as written.
+std::string one_line(const std::string& message) {
+  const auto is_control = [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7f;
+  };
+  if (std::none_of(message.begin(), message.end(), is_control)) return message;
+  std::string text;
+  for (const char c : message) {
+    if (c == '\n') {
+      text += "\\n";
+    } else if (c == '\r') {
+      text += "\\r";
+    } else if (is_control(c)) {
+      static const char digits[] = "0123456789ABCDEF";
+      const auto byte = static_cast<unsigned char>(c);
+      text += "\\x";
+      text += digits[byte >> 4];
+      text += digits[byte & 0xF];
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
 char level_letter(int level) {
   static const char letters[] = "?DIWE";
   return level >= 0 && level <= 4 ? letters[level] : '?';
@@ -65,7 +93,7 @@ void sink::write(int level, const std::string& message) {
   const auto now = boost::posix_time::second_clock::local_time();
   stream_ << boost::posix_time::to_simple_string(now) << ' ' << std::hex << std::uppercase
           << std::setw(8) << std::setfill('0') << thread_number() << std::dec << " ["
-          << level_letter(level) << "] " << message << '\n';
+          << level_letter(level) << "] " << one_line(message) << '\n';
   stream_.flush();
 }
 

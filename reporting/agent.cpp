@@ -173,8 +173,16 @@ bool agent::begin_post() {
       heartbeat_counter_ == std::numeric_limits<std::int32_t>::max() ? 1 : heartbeat_counter_ + 1;
   dictionary->SetIntValue("HEARTBEAT_COUNTER", heartbeat_counter_);
   std::string text;
-  ctemplate::mutable_default_template_cache()->ExpandWithData(config.template_name, template_strip,
-                                                              dictionary.get(), nullptr, &text);
+  const bool expanded = ctemplate::mutable_default_template_cache()->ExpandWithData(
+      config.template_name, template_strip, dictionary.get(), nullptr, &text);
+  if (!expanded || text.empty()) {
+    // An empty post would reach the server as a heartbeat without content.
+    log_error(boost::format("%1% - the heartbeat template %2% expanded to nothing; heartbeat not "
+                            "sent") %
+              name() % config.template_name);
+    busy = false;
+    return false;
+  }
   if (config.transcript && !config.post) {
     *config.transcript << "<!-- heartbeat of " << name() << " -->\n" << text << std::endl;
     last_delivered = cycle_start;

@@ -31,10 +31,12 @@ TEST(LogLine, HasLocalTimeThreadAndLevelLetter) {
   console_sink c;
   c.s.configure(section("debug"));
   c.s.write(debug, "hello 1");
-  c.s.write(error, "bad");
+  // A text from outside cannot forge a line of its own: control bytes are spelt out.
+  c.s.write(error, "bad\n2026-Dec-08 00:00:00 00000000 [I] forged\r\x1b[2J C:\\tamro");
   const boost::regex line(
       R"(\d{4}-[A-Z][a-z]{2}-\d{2} \d{2}:\d{2}:\d{2} [0-9A-F]{8} \[D\] hello 1\n)"
-      R"(\d{4}-[A-Z][a-z]{2}-\d{2} \d{2}:\d{2}:\d{2} [0-9A-F]{8} \[E\] bad\n)");
+      R"(\d{4}-[A-Z][a-z]{2}-\d{2} \d{2}:\d{2}:\d{2} [0-9A-F]{8} \[E\] )"
+      R"(bad\\n2026-Dec-08 00:00:00 00000000 \[I\] forged\\r\\x1B\[2J C:\\tamro\n)");
   EXPECT_TRUE(boost::regex_match(c.out.str(), line)) << c.out.str();
 }
 

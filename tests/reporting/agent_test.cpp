@@ -125,7 +125,7 @@ TEST_F(AgentTest, PostCarriesTheRenderedHeartbeatAndTheReplyIsApplied) {
   EXPECT_TRUE(log.has('D', "<test agent> - HTTP response content type application/xml"));
   EXPECT_TRUE(log.has_prefix('D', "<test agent> - HTTP response content length "));
   EXPECT_TRUE(log.has_prefix('D', "<test agent> - HTTP response received ("));
-  EXPECT_TRUE(log.has_prefix('D', "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<heartbeat-reply>"))
+  EXPECT_TRUE(log.has_prefix('D', "<?xml version=\"1.0\" encoding=\"utf-8\"?>\\n<heartbeat-reply>"))
       << "the reply body is dumped at debug level";
   EXPECT_EQ(log.count('E') + log.count('W'), 0) << log.text();
 
@@ -327,6 +327,24 @@ TEST_F(AgentTest, DeviceHeartbeatsWaitTheirTurnAndAStopDropsThemQuietly) {
   for (auto& device : devices) EXPECT_FALSE(device->busy);
   EXPECT_EQ(agent::posts().in_flight(), 0u);
   EXPECT_EQ(log.count('E') + log.count('W'), 0) << log.text();
+}
+
+TEST_F(AgentTest, TemplateThatExpandsToNothingIsNotPosted) {
+  test::management_server server(dir);
+  configure(server.url());
+  test::write_file(dir.file("empty.xml"), "{{#NEVER}}x{{/NEVER}}");
+  ptree section;
+  section.put("heartbeat-template", dir.file("empty.xml"));
+  section.put("server-uri", server.url());
+  agent::configure(section);
+  target.busy = true;
+  run_cycle();
+  EXPECT_TRUE(server.requests().empty());
+  EXPECT_FALSE(target.busy);
+  EXPECT_TRUE(target.is_due());
+  EXPECT_TRUE(log.has('E', "<test agent> - the heartbeat template " + dir.file("empty.xml") +
+                               " expanded to nothing; heartbeat not sent"))
+      << log.text();
 }
 
 TEST_F(AgentTest, TrustComesFromEachLoadAlone) {
