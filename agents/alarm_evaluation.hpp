@@ -37,7 +37,8 @@ const std::string* find_value(const snmp::oid_value_map& response, const std::st
 
 // Evaluates every alarm in list order against one response. The state is the set of OIDs
 // (response keys) whose condition held when last seen: only changes are reported. Alarms sharing an
-// OID share that state. An alarm whose OID the response lacks keeps its state.
+// OID share that state. An alarm whose OID the response lacks keeps its state; the state of
+// OIDs no alarm requests any more is dropped.
 alarm_report evaluate_alarms(const std::vector<requested_alarm>& alarms,
                              const snmp::oid_value_map& response,
                              std::set<std::string>& active_alarms);

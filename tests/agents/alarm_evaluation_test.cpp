@@ -68,6 +68,13 @@ TEST(AlarmEvaluation, UnusableOrMissingValueKeepsTheStateAndTheOthersGoOn) {
   const alarm_report missing = evaluate_alarms(alarms, {}, active);
   EXPECT_TRUE(missing.transitions.empty() && missing.failures.empty());
   EXPECT_EQ(active, std::set<std::string>{oid});
+
+  // No longer requested: the state goes, so that a later request reports the condition anew.
+  evaluate_alarms({other}, {{oid, "5"}}, active);
+  EXPECT_TRUE(active.empty());
+  const alarm_report again = evaluate_alarms(alarms, {{oid, "5"}}, active);
+  ASSERT_EQ(again.transitions.size(), 1u);
+  EXPECT_EQ(again.transitions[0].status, "active");
 }
 
 }  // namespace
