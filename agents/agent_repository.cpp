@@ -8,6 +8,7 @@
 #include <boost/random/uniform_int_distribution.hpp>
 #include <cctype>
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 #include "agents/snmp_poller.hpp"
@@ -142,11 +143,11 @@ std::shared_ptr<agent> agent_repository::create_item(const std::string& element,
     log_debug(boost::format("%1% - SNMP poller created") % address);
   } else {
     log_debug(boost::format("%1% - SNMP poller recycled") % address);
-    // The answer in flight was asked for with the old settings.
-    if (poller->busy) poller->recycled = true;
     // Dropped while it was busy and listed again before the sweep: it stays monitored.
     poller->dead = false;
   }
+  const auto before =
+      std::make_tuple(poller->mapping, poller->peer, poller->community, poller->version);
 
   poller->address = address;
   poller->mapping = mappings_.get(node.get<std::string>("mapping-name"));
@@ -156,6 +157,12 @@ std::shared_ptr<agent> agent_repository::create_item(const std::string& element,
   poller->community = node.get("community", std::string(agents::snmp_poller::default_community));
   if (const auto version = node.get_optional<std::string>("snmp-version"))
     poller->version = snmp_version_code(*version);
+  // An answer in flight that was asked for with other settings is of no use; one asked for
+  // with the same is kept, so a server that pushes the whole list with every reply does not
+  // throw away the answers of slow devices.
+  if (!created && poller->busy &&
+      before != std::make_tuple(poller->mapping, poller->peer, poller->community, poller->version))
+    poller->recycled = true;
 
   if (created) {
     poller->last_delivered = boost::posix_time::second_clock::universal_time() -

@@ -108,15 +108,34 @@ boost::property_tree::ptree read_xml_file(const std::string& path, int flags) {
 
 void write_xml_file(const std::string& path, const boost::property_tree::ptree& tree) {
   namespace fs = boost::filesystem;
+  std::ostringstream rendered;
+  boost::property_tree::write_xml(
+      rendered, tree, boost::property_tree::xml_writer_make_settings<std::string>(' ', 2, "utf-8"));
+  const std::string text = rendered.str();
   const fs::path target(path);
+  boost::system::error_code absent;
+  const fs::file_status old_status = fs::status(target, absent);
+  if (fs::is_regular_file(old_status)) {
+    // A server that sends the same lists with every reply must not cost a write each time.
+    std::ifstream old(path, std::ios::binary);
+    std::ostringstream current;
+    current << old.rdbuf();
+    if (old && current.str() == text) return;
+  }
+  // The replacement keeps the old file's permissions (a devices file holds communities); a
+  // new file is for its owner alone.
+  const fs::perms mode = fs::is_regular_file(old_status)
+                             ? old_status.permissions()
+                             : fs::perms(fs::owner_read | fs::owner_write);
+
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   const fs::path temporary = folder / fs::unique_path(target.filename().string() + ".%%%%%%.tmp");
   try {
     {
       std::ofstream out(temporary.string(), std::ios::out | std::ios::trunc | std::ios::binary);
       if (!out) throw std::runtime_error("cannot create " + temporary.string());
-      boost::property_tree::write_xml(
-          out, tree, boost::property_tree::xml_writer_make_settings<std::string>(' ', 2, "utf-8"));
+      fs::permissions(temporary, mode);  // before any content is in it
+      out << text;
       out.flush();
       if (!out) throw std::runtime_error("cannot write " + temporary.string());
     }

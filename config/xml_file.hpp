@@ -20,8 +20,10 @@ boost::property_tree::ptree read_xml_file(const std::string& path, int flags = 0
 
 // Writes a tree as XML (two-blank indentation, "utf-8") and replaces the file atomically:
 // the text goes to a temporary file in the same folder, which is then renamed over the
-// old one, so a crash or a full disk never leaves a truncated file. Throws
-// std::runtime_error naming the file when anything fails; the old file is then untouched.
+// old one, so a crash or a full disk never leaves a truncated file. The new file has the
+// old one's permissions (owner read and write only for a file that did not exist); a file
+// that already holds exactly this text is not written at all. Throws std::runtime_error
+// naming the file when anything fails; the old file is then untouched.
 void write_xml_file(const std::string& path, const boost::property_tree::ptree& tree);
 
 }  // namespace tamro

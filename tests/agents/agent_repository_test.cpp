@@ -132,7 +132,12 @@ TEST_F(AgentRepository, ReloadReconfiguresThePollersItKeeps) {
   EXPECT_EQ(kept->community, "c");
   EXPECT_EQ(kept->mapping, mappings.get("interfaces"));
   EXPECT_FALSE(kept->recycled);
-  EXPECT_TRUE(busy->recycled);
+  EXPECT_FALSE(busy->recycled) << "listed again as it was: its answer in flight is kept";
+  load(device("10.0.0.1", "<heartbeat-interval>30</heartbeat-interval><community>c</community>",
+              "interfaces") +
+       device("10.0.0.2", "<community>other</community>") +
+       device("10.0.0.4", "<snmp-version>9</snmp-version>"));
+  EXPECT_TRUE(busy->recycled) << "asked for with a community that no longer holds";
 
   // Gone or failing: erased when idle, marked dead when busy, swept once idle.
   EXPECT_FALSE(holds("10.0.0.4"));
