@@ -2,15 +2,20 @@
 
 #include <boost/filesystem.hpp>
 #include <boost/property_tree/xml_parser.hpp>
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
+#include <system_error>
 
 namespace tamro {
 namespace {
 
 using boost::property_tree::xml_parser_error;
+
+// Why the last system call failed, for a message that says what to fix.
+std::string system_reason() { return std::error_code(errno, std::generic_category()).message(); }
 
 // Where text of the form "<" ... ends: the position after `end`, or the text's size.
 std::size_t skip_past(std::string_view text, std::size_t from, std::string_view end) {
@@ -99,8 +104,11 @@ boost::property_tree::ptree read_xml_text(const std::string& text, int flags,
 }
 
 boost::property_tree::ptree read_xml_file(const std::string& path, int flags) {
+  boost::system::error_code ignored;
+  if (boost::filesystem::is_directory(path, ignored))
+    throw xml_parser_error("cannot open file: it is a folder", path, 0);
   std::ifstream file(path, std::ios::binary);
-  if (!file) throw xml_parser_error("cannot open file", path, 0);
+  if (!file) throw xml_parser_error("cannot open file: " + system_reason(), path, 0);
   std::ostringstream text;
   text << file.rdbuf();
   return read_xml_text(text.str(), flags, path);
@@ -133,11 +141,13 @@ void write_xml_file(const std::string& path, const boost::property_tree::ptree& 
   try {
     {
       std::ofstream out(temporary.string(), std::ios::out | std::ios::trunc | std::ios::binary);
-      if (!out) throw std::runtime_error("cannot create " + temporary.string());
+      if (!out)
+        throw std::runtime_error("cannot create " + temporary.string() + ": " + system_reason());
       fs::permissions(temporary, mode);  // before any content is in it
       out << text;
       out.flush();
-      if (!out) throw std::runtime_error("cannot write " + temporary.string());
+      if (!out)
+        throw std::runtime_error("cannot write " + temporary.string() + ": " + system_reason());
     }
     fs::rename(temporary, target);
   } catch (const std::exception& e) {

@@ -95,8 +95,8 @@ void agent::configure(const boost::property_tree::ptree& section) {
       if (element != "error-code") continue;
       try {
         codes.push_back(boost::lexical_cast<std::int32_t>(code.data()));
-      } catch (const boost::bad_lexical_cast& e) {
-        throw configuration_error(e.what());
+      } catch (const boost::bad_lexical_cast&) {
+        throw configuration_error("invalid ignore-cert-errors error-code " + code.data());
       }
     }
   }

@@ -28,7 +28,15 @@ alarm_op parse_op(const std::string& text) {
 
 void apply_interval(agent& target, const ptree& reply) {
   try {
-    const auto seconds = reply.get<std::int32_t>("heartbeat-interval");
+    const auto text = reply.get<std::string>("heartbeat-interval");
+    const auto parsed = reply.get_optional<std::int32_t>("heartbeat-interval");
+    if (!parsed) {
+      throw std::invalid_argument((boost::format("\"%1%\" is not a whole number of seconds, "
+                                                 "keeping %2% seconds") %
+                                   text % target.interval.total_seconds())
+                                      .str());
+    }
+    const std::int32_t seconds = *parsed;
     // A zero or negative interval would post at every tick, and the status reporter's is
     // written back to a file that refuses values above its limit: keep the current one.
     if (seconds < 1) {

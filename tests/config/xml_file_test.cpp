@@ -43,8 +43,26 @@ TEST(XmlFile, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
   tree.put("root.value", "1");
   EXPECT_THROW(write_xml_file(blocked, tree), std::runtime_error);
   EXPECT_TRUE(boost::filesystem::is_directory(blocked));
+  // Reading it, or a file that is not there, says which file and why.
+  const auto read_error = [](const std::string& path) -> std::string {
+    try {
+      read_xml_file(path);
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+    return "read";
+  };
+  EXPECT_EQ(read_error(blocked), blocked + ": cannot open file: it is a folder");
+  EXPECT_EQ(read_error(dir.file("absent.xml")),
+            dir.file("absent.xml") + ": cannot open file: No such file or directory");
 
-  EXPECT_THROW(write_xml_file(dir.file("missing/folder.xml"), tree), std::runtime_error);
+  try {
+    write_xml_file(dir.file("missing/folder.xml"), tree);
+    ADD_FAILURE() << "written into a folder that does not exist";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find(".tmp: No such file or directory"), std::string::npos)
+        << e.what();
+  }
   int entries = 0;
   for (auto it = boost::filesystem::directory_iterator(dir.path());
        it != boost::filesystem::directory_iterator(); ++it) {

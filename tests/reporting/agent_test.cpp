@@ -283,7 +283,7 @@ TEST_F(AgentTest, ConfigurationErrorsNameTheCause) {
   codes.add("ignore-cert-errors.comment", "not a code");
   EXPECT_EQ(message(codes), "accepted");
   codes.add("ignore-cert-errors.error-code", "x18");
-  EXPECT_EQ(message(codes).find("configuration_error: "), 0u);
+  EXPECT_EQ(message(codes), "configuration_error: invalid ignore-cert-errors error-code x18");
 }
 
 TEST_F(AgentTest, DeviceHeartbeatsWaitTheirTurnAndAStopDropsThemQuietly) {

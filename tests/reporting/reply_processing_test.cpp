@@ -104,6 +104,8 @@ TEST_F(ReplyTest, UnusableIntervalIsLoggedAndTheRestIsStillApplied) {
     ASSERT_EQ(target.requested_statistics.size(), 1u) << text;
     EXPECT_EQ(target.requested_statistics[0].id, text);
   }
+  EXPECT_TRUE(log.has('E', prefix + "\"abc\" is not a whole number of seconds, keeping 300 "
+                                    "seconds"));
   feed("<heartbeat-reply><requested-statistics/><requested-alarms/></heartbeat-reply>");
   EXPECT_TRUE(log.has('E', prefix + "No such node (heartbeat-interval)"));
 
