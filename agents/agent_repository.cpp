@@ -13,6 +13,7 @@
 
 #include "agents/snmp_poller.hpp"
 #include "log/logger.hpp"
+#include "reporting/schedule_clock.hpp"
 
 namespace tamro {
 namespace {
@@ -165,8 +166,8 @@ std::shared_ptr<agent> agent_repository::create_item(const std::string& element,
     poller->recycled = true;
 
   if (created) {
-    poller->last_delivered = boost::posix_time::second_clock::universal_time() -
-                             boost::posix_time::seconds(tick_seconds * first_heartbeat_slot());
+    poller->last_delivered =
+        schedule_clock::now() - boost::posix_time::seconds(tick_seconds * first_heartbeat_slot());
     if (const auto interval = node.get_optional<int>("heartbeat-interval")) {
       if (*interval < 1)
         throw std::runtime_error("invalid heartbeat interval " +

@@ -12,6 +12,7 @@
 #include "log/logger.hpp"
 #include "log/sink.hpp"
 #include "reporting/agent.hpp"
+#include "reporting/schedule_clock.hpp"
 
 namespace tamro {
 namespace {
@@ -109,10 +110,10 @@ void application::check_configuration() {
 // the replies) on standard output, and ends when all of them are done.
 void application::poll_once() {
   platform::raise_open_file_limit();
-  start_time_ = boost::posix_time::second_clock::local_time();
+  start_time_ = clock::now();
   agent::set_transcript(&std::cout, post_);
   reload_configuration();
-  const auto now = boost::posix_time::second_clock::universal_time();
+  const auto now = schedule_clock::now();
   for (const auto& entry : devices_) {
     entry.second->cycle_start = now;
     entry.second->start_heartbeat();
@@ -141,7 +142,7 @@ void application::main_loop() {
   log_info(reload_hint());
   log_info("press CTRL-C to exit");
 
-  start_time_ = boost::posix_time::second_clock::local_time();
+  start_time_ = clock::now();
   log_info(boost::format("--- %1% started ---") % version_text);
   while (!stop_requested_) {
     reload_configuration();

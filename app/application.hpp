@@ -82,7 +82,7 @@ class application {
   boost::asio::signal_set stop_signals_;
   boost::asio::signal_set reload_signals_;
   ticker<clock> heartbeat_timer_;
-  boost::posix_time::ptime start_time_;
+  clock::time_point start_time_;
   host_identity identity_;
   agents::status_reporter reporter_;
   std::unique_ptr<service_host> service_;

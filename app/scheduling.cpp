@@ -2,6 +2,7 @@
 
 #include "app/application.hpp"
 #include "log/logger.hpp"
+#include "reporting/schedule_clock.hpp"
 #include "snmp/service.hpp"
 
 namespace tamro {
@@ -13,20 +14,12 @@ void application::run_io_cycle() {
       [this](const boost::system::error_code& error, int) { on_stop_signal(error); });
   reload_signals_.async_wait(
       [this](const boost::system::error_code& error, int) { on_reload_signal(error); });
-  // Each tick's time is its scheduled one on the wall clock, taken once for the whole tick:
-  // due checks compare whole seconds, and a device started a few milliseconds into a tick
-  // that crossed a second, or a tick that fired a little later than the one before, would
-  // otherwise not be due again 30 seconds later and skip a tick.
-  const auto steady_start = clock::now();
-  const auto wall_start = boost::posix_time::microsec_clock::universal_time();
-  heartbeat_timer_.start([this, steady_start, wall_start](clock::time_point expiry) {
-    const auto scheduled =
-        wall_start +
-        boost::posix_time::microseconds(
-            std::chrono::duration_cast<std::chrono::microseconds>(expiry - steady_start).count());
-    return on_tick(boost::posix_time::ptime(
-        scheduled.date(), boost::posix_time::seconds(scheduled.time_of_day().total_seconds())));
-  });
+  // Each tick's time is its scheduled one, taken once for the whole tick: due checks compare
+  // whole seconds, and a device started a few milliseconds into a tick that crossed a second,
+  // or a tick that fired a little later than the one before, would otherwise not be due
+  // again 30 seconds later and skip a tick.
+  heartbeat_timer_.start(
+      [this](clock::time_point expiry) { return on_tick(schedule_clock::at(expiry)); });
   io_service_.run();
   save_changes();
 }
@@ -52,8 +45,9 @@ void application::start_due_devices(boost::posix_time::ptime now) {
 
 void application::start_reporter_if_due(boost::posix_time::ptime now) {
   if (reporter_.busy || !reporter_.is_due(now)) return;
+  // Monotonic: neither a clock set by hand nor daylight saving makes the uptime jump.
   identity_.uptime = static_cast<int>(
-      (boost::posix_time::second_clock::local_time() - start_time_).total_seconds());
+      std::chrono::duration_cast<std::chrono::seconds>(clock::now() - start_time_).count());
   reporter_.cycle_start = now;
   reporter_.start_heartbeat();
 }

@@ -18,6 +18,7 @@
 #include "reporting/option_set.hpp"
 #include "reporting/post_queue.hpp"
 #include "reporting/reply_processing.hpp"
+#include "reporting/schedule_clock.hpp"
 #include "reporting/tls_client_context.hpp"
 #include "reporting/url.hpp"
 #include "reporting/url_stream.hpp"
@@ -206,7 +207,7 @@ bool agent::begin_post() {
   return true;
 }
 
-bool agent::is_due() const { return is_due(boost::posix_time::second_clock::universal_time()); }
+bool agent::is_due() const { return is_due(schedule_clock::now()); }
 
 bool agent::is_due(boost::posix_time::ptime now) const {
   return last_delivered.is_not_a_date_time() || now >= last_delivered + interval;

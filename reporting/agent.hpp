@@ -71,7 +71,7 @@ class agent {
   // post of this agent still in flight is abandoned.
   void send_heartbeat();
   // True until the first delivery, then once interval has passed since that cycle started;
-  // now is UTC in whole seconds (by default the clock's).
+  // now is on the schedule_clock's timeline (by default its present time).
   bool is_due() const;
   bool is_due(boost::posix_time::ptime now) const;
   // Stop: drops this agent's exchange in flight without a word; the caller reports the

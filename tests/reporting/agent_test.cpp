@@ -17,6 +17,7 @@
 #include "reporting/agent.hpp"
 #include "reporting/http_error.hpp"
 #include "reporting/post_queue.hpp"
+#include "reporting/schedule_clock.hpp"
 #include "reporting/x509_error.hpp"
 #include "tests/support/agent_support.hpp"
 
@@ -369,6 +370,20 @@ TEST_F(AgentTest, TrustComesFromEachLoadAlone) {
   run_cycle();
   EXPECT_EQ(target.replies, 2);
   EXPECT_TRUE(log.has_prefix('E', send_error + "certificate verification error ")) << log.text();
+}
+
+TEST_F(AgentTest, DueAgainOneIntervalOfTicksLaterWhateverTheSecondsFraction) {
+  // Ticks 30 s apart on the monotonic clock, at every fraction of a second: an agent
+  // started at one tick is due at the next one, never a tick later.
+  target.interval = boost::posix_time::seconds(30);
+  const auto origin = schedule_clock::steady::now();
+  for (int step = 0; step < 1000; ++step) {
+    const auto tick = origin + std::chrono::milliseconds(step * 7);
+    target.last_delivered = schedule_clock::at(tick);
+    EXPECT_FALSE(target.is_due(schedule_clock::at(tick + 29s)));
+    ASSERT_TRUE(target.is_due(schedule_clock::at(tick + 30s))) << step;
+  }
+  EXPECT_LE(schedule_clock::now() - schedule_clock::at(origin), boost::posix_time::seconds(1));
 }
 
 // Heartbeats over TLS, with a certificate authority the process trusts.
