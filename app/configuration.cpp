@@ -70,6 +70,10 @@ void application::load_configuration() {
   mappings_.load(mappings_file_);
 
   devices_file_ = root.get("devices-file", default_devices_file());
+  // A process killed between writing one of its files and renaming it left the text behind.
+  if (!check_)
+    for (const std::string* written : {&configuration_file_, &mappings_file_, &devices_file_})
+      remove_leftover_temporaries(*written);
   log_debug(boost::format("loading agents from %1%") % devices_file_);
   devices_.load(devices_file_);
   // Lists the server pushes go to the repositories loaded here.

@@ -1,7 +1,11 @@
 #include "config/xml_file.hpp"
 
+#include "config/durable_file.hpp"
+
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <boost/property_tree/xml_parser.hpp>
+#include <cctype>
 #include <cerrno>
 #include <fstream>
 #include <sstream>
@@ -139,21 +143,35 @@ void write_xml_file(const std::string& path, const boost::property_tree::ptree& 
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   const fs::path temporary = folder / fs::unique_path(target.filename().string() + ".%%%%%%.tmp");
   try {
-    {
-      std::ofstream out(temporary.string(), std::ios::out | std::ios::trunc | std::ios::binary);
-      if (!out)
-        throw std::runtime_error("cannot create " + temporary.string() + ": " + system_reason());
-      fs::permissions(temporary, mode);  // before any content is in it
-      out << text;
-      out.flush();
-      if (!out)
-        throw std::runtime_error("cannot write " + temporary.string() + ": " + system_reason());
-    }
+    // On the disk before the rename, and the rename on the disk before returning: a power
+    // loss then leaves the old file or the new one, never an empty or truncated one.
+    write_durable_file(temporary.string(), text, static_cast<unsigned>(mode & fs::perms_mask));
     fs::rename(temporary, target);
+    sync_folder(folder.string());
   } catch (const std::exception& e) {
     boost::system::error_code ignored;
     fs::remove(temporary, ignored);
     throw std::runtime_error(path + ": " + e.what());
+  }
+}
+
+void remove_leftover_temporaries(const std::string& path) {
+  namespace fs = boost::filesystem;
+  const fs::path target(path);
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  const std::string prefix = target.filename().string() + ".";
+  boost::system::error_code error;
+  for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
+       entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    // Exactly the names write_xml_file makes: the file's name, six hexadecimal digits, ".tmp".
+    const bool ours =
+        name.size() == prefix.size() + 10 && name.compare(0, prefix.size(), prefix) == 0 &&
+        name.compare(name.size() - 4, 4, ".tmp") == 0 &&
+        std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end() - 4,
+                    [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+    boost::system::error_code ignored;
+    if (ours) fs::remove(entry->path(), ignored);
   }
 }
 

@@ -20,10 +20,15 @@ boost::property_tree::ptree read_xml_file(const std::string& path, int flags = 0
 
 // Writes a tree as XML (two-blank indentation, "utf-8") and replaces the file atomically:
 // the text goes to a temporary file in the same folder, which is then renamed over the
-// old one, so a crash or a full disk never leaves a truncated file. The new file has the
+// old one, so a crash, a full disk or a power loss never leaves a truncated file (the text
+// and then the rename are flushed to the disk before it returns). The new file has the
 // old one's permissions (owner read and write only for a file that did not exist); a file
 // that already holds exactly this text is not written at all. Throws std::runtime_error
 // naming the file when anything fails; the old file is then untouched.
 void write_xml_file(const std::string& path, const boost::property_tree::ptree& tree);
+
+// Removes the temporary files that a write_xml_file of this path left behind when the
+// process was killed between writing and renaming.
+void remove_leftover_temporaries(const std::string& path);
 
 }  // namespace tamro

@@ -99,6 +99,20 @@ TEST(XmlFile, ReplacementKeepsThePermissionsAndSameTextIsNotWritten) {
   EXPECT_NE(test::read_file(kept).find("other"), std::string::npos);
 }
 
+TEST(XmlFile, LeftoverTemporariesOfAFileAreRemovedAndNothingElse) {
+  test::temp_dir dir;
+  const std::string path = dir.file("devices.xml");
+  for (const char* name : {"devices.xml.0a1b2c.tmp", "devices.xml.ffffff.tmp", "devices.xml",
+                           "devices.xml.tmp", "devices.xml.backup.tmp", "mappings.xml.0a1b2c.tmp"})
+    test::write_file(dir.file(name), "x");
+  remove_leftover_temporaries(path);
+  EXPECT_FALSE(boost::filesystem::exists(dir.file("devices.xml.0a1b2c.tmp")));
+  EXPECT_FALSE(boost::filesystem::exists(dir.file("devices.xml.ffffff.tmp")));
+  for (const char* kept :
+       {"devices.xml", "devices.xml.tmp", "devices.xml.backup.tmp", "mappings.xml.0a1b2c.tmp"})
+    EXPECT_TRUE(boost::filesystem::exists(dir.file(kept))) << kept;
+}
+
 TEST(XmlFile, NestingDeeperThanTheLimitIsRefusedWithItsLine) {
   test::temp_dir dir;
   const auto nested = [](int levels, const std::string& inside) {
