@@ -15,6 +15,7 @@
 #include "snmp/oid.hpp"
 #include "snmp/pdu.hpp"
 #include "snmp/response.hpp"
+#include "snmp/settings.hpp"
 #include "snmp/value_text.hpp"
 
 namespace tamro::agents {
@@ -65,7 +66,9 @@ void snmp_poller::start_heartbeat() {
 }
 
 boost::system::error_code snmp_poller::open_session() {
-  const session_settings wanted{version, peer, community};
+  const auto& snmp_settings = snmp::global_settings();
+  const session_settings wanted{version, peer, community, snmp_settings.timeout,
+                                snmp_settings.retries};
   if (session_ && session_settings_ == wanted) return {};
   close_session();
   boost::system::error_code error;

@@ -52,8 +52,11 @@ class snmp_poller : public agent {
     int version = 0;
     std::string peer;
     std::string community;
+    int timeout = 0;  // seconds and retries of the SNMP settings, which a reload may change
+    int retries = 0;
     bool operator==(const session_settings& other) const {
-      return version == other.version && peer == other.peer && community == other.community;
+      return version == other.version && peer == other.peer && community == other.community &&
+             timeout == other.timeout && retries == other.retries;
     }
   };
 

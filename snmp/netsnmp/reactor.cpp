@@ -1,5 +1,6 @@
 #include "snmp/netsnmp/reactor.hpp"
 
+#include <cerrno>
 #include <climits>
 #include <utility>
 
@@ -61,9 +62,15 @@ reactor::~reactor() {
   }
 }
 
-bool reactor::add(session_handle session) {
+reactor::session_handle reactor::open(netsnmp_session& parameters) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return stopped_ || find_or_add(session) != nullptr;
+  errno = 0;
+  session_handle session = snmp_sess_open(&parameters);
+  if (session == nullptr || stopped_ || find_or_add(session) != nullptr) return session;
+  snmp_sess_close(session);
+  parameters.s_snmp_errno = SNMPERR_GENERR;
+  errno = 0;
+  return nullptr;
 }
 
 reactor::session_entry* reactor::find_or_add(session_handle session) {
@@ -149,11 +156,11 @@ void reactor::close(session_handle session) {
       }
       erase(found->second);
     }
+    // The reactor no longer knows the session, and closing its socket also ends the watch.
+    // The library calls back for the requests it still holds; those calls find no entry on
+    // this thread and do nothing.
+    snmp_sess_close(session);
   }
-  // Outside the mutex: the reactor no longer knows the session, and closing its socket also
-  // ends the watch. The library calls back for the requests it still holds; those calls
-  // find no entry on this thread and do nothing.
-  snmp_sess_close(session);
   scheduler_.post_deferred_completions(ops);
 }
 

@@ -17,6 +17,7 @@
 #include "snmp/netsnmp/socket_waiter.hpp"
 
 struct snmp_session;
+typedef struct snmp_session netsnmp_session;
 
 namespace tamro::netsnmp {
 
@@ -36,8 +37,10 @@ class reactor {
 
   // The calls below run on the thread that runs the I/O service.
 
-  // Watches a session just opened. False when the system refuses to watch its socket.
-  bool add(session_handle session);
+  // Opens a library session and watches it, under the lock like every other library call
+  // (the library is not built to be called from two threads at once). Null when the library
+  // refuses (parameters.s_snmp_errno and errno say why) or the socket cannot be watched.
+  session_handle open(netsnmp_session& parameters);
   // Takes the operation, counts it as outstanding work and sends it.
   void start(reactor_op* op);
   // Every operation of the session completes with -22.

@@ -27,8 +27,7 @@ void service_implementation::open(boost::system::error_code& ec, session_handle&
   parameters.peername = peer_name.data();
   parameters.community = reinterpret_cast<u_char*>(community_text.data());
   parameters.community_len = community_text.size();
-  errno = 0;
-  session = snmp_sess_open(&parameters);
+  session = reactor_.open(parameters);
   if (session == nullptr) {
     // The library says "Unknown host" when it could not even make a socket.
     if (errno == EMFILE || errno == ENFILE) {
@@ -38,12 +37,6 @@ void service_implementation::open(boost::system::error_code& ec, session_handle&
       return;
     }
     ec = make_error_code(parameters.s_snmp_errno != 0 ? parameters.s_snmp_errno : SNMPERR_GENERR);
-    return;
-  }
-  if (!reactor_.add(session)) {
-    snmp_sess_close(session);
-    session = nullptr;
-    ec = make_error_code(SNMPERR_GENERR);
     return;
   }
   ec = {};
