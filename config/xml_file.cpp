@@ -1,25 +1,21 @@
 #include "config/xml_file.hpp"
 
-#include "config/durable_file.hpp"
-
 #include <algorithm>
 #include <boost/filesystem.hpp>
 #include <boost/property_tree/xml_parser.hpp>
 #include <cctype>
-#include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
-#include <system_error>
+
+#include "config/durable_file.hpp"
+#include "config/system_reason.hpp"
 
 namespace tamro {
 namespace {
 
 using boost::property_tree::xml_parser_error;
-
-// Why the last system call failed, for a message that says what to fix.
-std::string system_reason() { return std::error_code(errno, std::generic_category()).message(); }
 
 // Where text of the form "<" ... ends: the position after `end`, or the text's size.
 std::size_t skip_past(std::string_view text, std::size_t from, std::string_view end) {

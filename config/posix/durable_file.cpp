@@ -6,14 +6,14 @@
 
 #include <cerrno>
 #include <stdexcept>
-#include <system_error>
+
+#include "config/system_reason.hpp"
 
 namespace tamro {
 namespace {
 
 [[noreturn]] void fail(const std::string& what, const std::string& path) {
-  throw std::runtime_error(what + " " + path + ": " +
-                           std::error_code(errno, std::generic_category()).message());
+  throw std::runtime_error(what + " " + path + ": " + system_reason());
 }
 
 }  // namespace
