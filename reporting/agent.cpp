@@ -49,21 +49,16 @@ posting_configuration& posting() {
   return *instance;
 }
 
-std::chrono::seconds read_http_timeout(const boost::property_tree::ptree& section) {
-  const auto text = section.get_optional<std::string>("http-timeout");
-  if (!text) return http::timeout{}.value;
-  const auto seconds = section.get_optional<int>("http-timeout");
-  if (!seconds || *seconds < 1) throw configuration_error("invalid http-timeout " + *text);
-  return std::chrono::seconds(*seconds);
-}
-
-std::size_t read_concurrent_posts(const boost::property_tree::ptree& section) {
-  const auto text = section.get_optional<std::string>("max-concurrent-posts");
-  if (!text) return post_queue::default_limit;
-  const auto count = section.get_optional<int>("max-concurrent-posts");
-  if (!count || *count < 1 || *count > most_concurrent_posts)
-    throw configuration_error("invalid max-concurrent-posts " + *text);
-  return static_cast<std::size_t>(*count);
+// A whole number from minimum to maximum, or fallback when the element is absent; anything
+// else stops the load with "invalid KEY TEXT".
+int read_count(const boost::property_tree::ptree& section, const char* key, int fallback,
+               int minimum, int maximum) {
+  const auto text = section.get_optional<std::string>(key);
+  if (!text) return fallback;
+  const auto count = section.get_optional<int>(key);
+  if (!count || *count < minimum || *count > maximum)
+    throw configuration_error(std::string("invalid ") + key + " " + *text);
+  return *count;
 }
 
 }  // namespace
@@ -102,9 +97,13 @@ void agent::configure(const boost::property_tree::ptree& section) {
     }
   }
   config.options.set(https::ignore_cert_errors{std::move(codes)});
-  config.options.set(http::timeout{read_http_timeout(section)});
+  config.options.set(http::timeout{std::chrono::seconds(
+      read_count(section, "http-timeout", static_cast<int>(http::timeout{}.value.count()), 1,
+                 std::numeric_limits<int>::max()))});
   config.options.set(https::ca_file{section.get("ca-file", std::string())});
-  config.queue.set_limit(read_concurrent_posts(section));
+  config.queue.set_limit(static_cast<std::size_t>(
+      read_count(section, "max-concurrent-posts", static_cast<int>(post_queue::default_limit), 1,
+                 most_concurrent_posts)));
   // A reload may change the trust; the sessions kept under the old one are not resumed.
   config.tls = std::make_shared<tls_client_context>();
   config.stopped = false;
