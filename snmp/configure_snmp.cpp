@@ -3,12 +3,14 @@
 #include <boost/property_tree/ptree.hpp>
 #include <cstdlib>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "config/configuration_error.hpp"
 #include "log/logger.hpp"
 #include "snmp/netsnmp/library.hpp"
+#include "snmp/netsnmp/library_lock.hpp"
 #include "snmp/settings.hpp"
 
 namespace tamro {
@@ -78,6 +80,7 @@ void configure_snmp(const boost::property_tree::ptree& snmp_section) {
   const auto mib_directory = snmp_section.get<std::string>("mib-directory");
   const auto persistent_directory = snmp_section.get<std::string>("persistent-directory");
 
+  std::lock_guard<std::mutex> lock(netsnmp::library_mutex());  // a reload runs beside reactors
   netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 0);
   auto& settings = snmp::global_settings();
   if (timeout) settings.timeout = static_cast<std::int32_t>(timeout->value);

@@ -3,6 +3,7 @@
 #include <type_traits>
 
 #include "snmp/netsnmp/library.hpp"
+#include "snmp/netsnmp/library_lock.hpp"
 
 namespace tamro::snmp {
 namespace {
@@ -13,6 +14,7 @@ static_assert(oid_value::max_length == MAX_OID_LEN);
 std::string print_oid(const ::oid* name, std::size_t length) {
   char buffer[512];
   buffer[0] = '\0';
+  std::lock_guard<std::mutex> lock(netsnmp::library_mutex());  // reads the MIB tree
   snprint_objid(buffer, sizeof buffer, name, length);
   return buffer;
 }
@@ -22,6 +24,7 @@ std::string print_oid(const ::oid* name, std::size_t length) {
 oid_value::oid_value(const std::string& text)
     : buffer_(std::make_unique<subidentifier[]>(max_length)) {
   std::size_t length = max_length;
+  std::lock_guard<std::mutex> lock(netsnmp::library_mutex());
   if (read_objid(text.c_str(), buffer_.get(), &length) != 0) {
     length_ = length;
   } else {

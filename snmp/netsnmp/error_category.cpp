@@ -3,6 +3,7 @@
 #include <string>
 
 #include "snmp/netsnmp/library.hpp"
+#include "snmp/netsnmp/library_lock.hpp"
 
 namespace tamro::netsnmp {
 namespace {
@@ -12,6 +13,7 @@ class category : public boost::system::error_category {
   const char* name() const noexcept override { return "netsnmp"; }
   std::string message(int code) const override {
     // The library formats unknown codes into a static buffer: copy at once.
+    std::lock_guard<std::mutex> lock(library_mutex());
     const char* text = snmp_api_errstring(code);
     return text != nullptr ? std::string(text) : std::string();
   }

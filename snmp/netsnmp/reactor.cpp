@@ -7,6 +7,7 @@
 #include "log/logger.hpp"
 #include "snmp/netsnmp/error_category.hpp"
 #include "snmp/netsnmp/library.hpp"
+#include "snmp/netsnmp/library_lock.hpp"
 
 namespace tamro::netsnmp {
 
@@ -49,6 +50,7 @@ thread_local reactor::session_entry* reactor::entry_in_call_ = nullptr;
 
 reactor::reactor(boost::asio::io_context& context)
     : scheduler_(boost::asio::use_service<boost::asio::detail::io_context_impl>(context)),
+      mutex_(library_mutex()),
       fd_sets_(std::make_unique<fd_sets>()),
       thread_([this] { run(); }) {}
 

@@ -24,8 +24,9 @@ namespace tamro::netsnmp {
 // Owns the library calls for the sessions opened through it. A request is sent at once by the
 // thread that starts it; the reactor's own thread waits on the sockets of all open sessions,
 // reads only the ready ones, processes time-outs at the earliest deadline, and hands
-// finished requests to the I/O service's completion queue. One mutex guards the table, every
-// operation in it and every library call on a session; handlers never run under it.
+// finished requests to the I/O service's completion queue. The library's lock guards the
+// table, every operation in it and every library call on a session; handlers never run
+// under it.
 class reactor {
  public:
   using session_handle = void*;
@@ -90,7 +91,7 @@ class reactor {
   static thread_local session_entry* entry_in_call_;
 
   boost::asio::detail::scheduler& scheduler_;
-  std::mutex mutex_;
+  std::mutex& mutex_;  // the library's, shared by every reactor
   std::unordered_map<session_handle, session_entry> table_;
   std::unordered_map<std::uint64_t, session_entry*> by_serial_;
   std::set<std::pair<clock::time_point, std::uint64_t>> deadlines_;

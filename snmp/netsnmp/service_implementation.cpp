@@ -4,6 +4,7 @@
 
 #include "snmp/netsnmp/error_category.hpp"
 #include "snmp/netsnmp/library.hpp"
+#include "snmp/netsnmp/library_lock.hpp"
 #include "snmp/settings.hpp"
 
 namespace tamro::netsnmp {
@@ -18,7 +19,10 @@ void service_implementation::open(boost::system::error_code& ec, session_handle&
                                   const std::string& community) {
   const auto& settings = snmp::global_settings();
   netsnmp_session parameters;
-  snmp_sess_init(&parameters);
+  {
+    std::lock_guard<std::mutex> lock(library_mutex());  // reads the library's defaults
+    snmp_sess_init(&parameters);
+  }
   parameters.version = version;
   parameters.retries = settings.retries;
   parameters.timeout = static_cast<long>(settings.timeout) * 1000000L;
@@ -33,6 +37,7 @@ void service_implementation::open(boost::system::error_code& ec, session_handle&
     if (errno == EMFILE || errno == ENFILE) {
       ec.assign(errno, boost::system::system_category());
       // The library keeps this failure's detail for its next message, which is not ours.
+      std::lock_guard<std::mutex> lock(library_mutex());
       snmp_api_errstring(parameters.s_snmp_errno);
       return;
     }
