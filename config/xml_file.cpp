@@ -130,18 +130,12 @@ void write_xml_file(const std::string& path, const boost::property_tree::ptree& 
     current << old.rdbuf();
     if (old && current.str() == text) return;
   }
-  // The replacement keeps the old file's permissions (a devices file holds communities); a
-  // new file is for its owner alone.
-  const fs::perms mode = fs::is_regular_file(old_status)
-                             ? old_status.permissions()
-                             : fs::perms(fs::owner_read | fs::owner_write);
-
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   const fs::path temporary = folder / fs::unique_path(target.filename().string() + ".%%%%%%.tmp");
   try {
     // On the disk before the rename, and the rename on the disk before returning: a power
     // loss then leaves the old file or the new one, never an empty or truncated one.
-    write_durable_file(temporary.string(), text, static_cast<unsigned>(mode & fs::perms_mask));
+    write_durable_file(temporary.string(), text, path);
     fs::rename(temporary, target);
     sync_folder(folder.string());
   } catch (const std::exception& e) {

@@ -18,7 +18,10 @@ namespace {
 
 }  // namespace
 
-void write_durable_file(const std::string& path, const std::string& text, unsigned mode) {
+void write_durable_file(const std::string& path, const std::string& text,
+                        const std::string& replaced) {
+  struct stat old {};
+  const bool replacing = ::stat(replaced.c_str(), &old) == 0 && S_ISREG(old.st_mode);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) fail("cannot create", path);
   const auto close_and_fail = [&](const char* what) {
@@ -27,8 +30,16 @@ void write_durable_file(const std::string& path, const std::string& text, unsign
     errno = error;
     fail(what, path);
   };
-  // Explicitly, as the umask may have taken bits away at creation.
-  if (::fchmod(fd, static_cast<mode_t>(mode)) != 0) close_and_fail("cannot set the permissions of");
+  if (replacing && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
+    // Only root may give a file away; anyone else keeps what the system allows.
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) {
+      close_and_fail("cannot set the owner of");
+    }
+  }
+  // Explicitly, as the umask may have taken bits away at creation (and after the owner, as a
+  // change of owner may clear the set-id bits).
+  const mode_t mode = replacing ? old.st_mode & 07777 : S_IRUSR | S_IWUSR;
+  if (::fchmod(fd, mode) != 0) close_and_fail("cannot set the permissions of");
   for (std::size_t written = 0; written < text.size();) {
     const ssize_t bytes = ::write(fd, text.data() + written, text.size() - written);
     if (bytes < 0 && errno == EINTR) continue;

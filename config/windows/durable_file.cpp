@@ -19,7 +19,8 @@ namespace {
 }  // namespace
 
 // Windows has no permission bits to carry over: a new file takes its folder's access list.
-void write_durable_file(const std::string& path, const std::string& text, unsigned /*mode*/) {
+void write_durable_file(const std::string& path, const std::string& text,
+                        const std::string& /*replaced*/) {
   const int fd =
       ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
   if (fd < 0) fail("cannot create", path);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <boost/filesystem.hpp>
 #include <boost/property_tree/xml_parser.hpp>
@@ -71,7 +72,7 @@ TEST(XmlFile, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
   EXPECT_EQ(entries, 1);  // only the blocking folder
 }
 
-TEST(XmlFile, ReplacementKeepsThePermissionsAndSameTextIsNotWritten) {
+TEST(XmlFile, ReplacementKeepsThePermissionsAndOwnerAndSameTextIsNotWritten) {
   namespace fs = boost::filesystem;
   test::temp_dir dir;
   const auto inode = [](const std::string& path) {
@@ -88,8 +89,16 @@ TEST(XmlFile, ReplacementKeepsThePermissionsAndSameTextIsNotWritten) {
   const std::string kept = dir.file("devices.xml");
   test::write_file(kept, "<devices/>\n");
   fs::permissions(kept, fs::owner_read | fs::owner_write | fs::group_read);
+  const bool root = ::geteuid() == 0;  // only root may hand a file to another owner
+  if (root) {
+    ASSERT_EQ(::chown(kept.c_str(), 4321, 4322), 0);
+  }
   write_xml_file(kept, tree);
   EXPECT_EQ(fs::status(kept).permissions(), fs::owner_read | fs::owner_write | fs::group_read);
+  struct stat owner {};
+  ::stat(kept.c_str(), &owner);
+  EXPECT_EQ(owner.st_uid, root ? 4321u : ::geteuid());
+  EXPECT_EQ(owner.st_gid, root ? 4322u : ::getegid());
   const auto written = inode(kept);
   write_xml_file(kept, tree);
   EXPECT_EQ(inode(kept), written) << "the same text again is not written";
