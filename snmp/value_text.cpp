@@ -46,6 +46,13 @@ std::string unrecognized_type(unsigned char type) {
   return text + ")";
 }
 
+// Dotted numbers with a leading dot, as the keys of an answer.
+std::string object_id_text(const oid* parts, std::size_t count) {
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) text += "." + std::to_string(parts[i]);
+  return text;
+}
+
 }  // namespace
 
 std::string value_text(const netsnmp_variable_list& varbind) {
@@ -69,9 +76,21 @@ std::string value_text(const netsnmp_variable_list& varbind) {
     case ASN_GAUGE:
     case ASN_TIMETICKS:
       return value.integer ? std::to_string(static_cast<std::uint32_t>(*value.integer)) : "0";
+    case ASN_COUNTER64:
+      return value.counter64 ? std::to_string((std::uint64_t{value.counter64->high} << 32) |
+                                              (value.counter64->low & 0xFFFFFFFFu))
+                             : "0";
+    case ASN_OBJECT_ID:
+      return value.objid ? object_id_text(value.objid, varbind.val_len / sizeof(oid)) : "";
     case ASN_FLOAT:
+#ifdef NETSNMP_WITH_OPAQUE_SPECIAL_TYPES
+    case ASN_OPAQUE_FLOAT:  // what the library makes of a float wrapped in an Opaque
+#endif
       return value.floatVal ? stream_text(*value.floatVal) : "0";
     case ASN_DOUBLE:
+#ifdef NETSNMP_WITH_OPAQUE_SPECIAL_TYPES
+    case ASN_OPAQUE_DOUBLE:
+#endif
       return value.doubleVal ? stream_text(*value.doubleVal) : "0";
     case SNMP_NOSUCHOBJECT:
       return "(no such object)";

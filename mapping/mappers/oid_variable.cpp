@@ -21,7 +21,7 @@ void oid_variable::write(boost::property_tree::ptree& mappers_node) const {
 
 bool oid_variable::get_value(const snmp::oid_value_map& response, std::string& text) const {
   const auto found = response.find(oid_);
-  if (found == response.end() || found->second.empty()) return false;
+  if (found == response.end()) return false;
   text = found->second;
   return true;
 }

@@ -46,10 +46,12 @@ TEST(OidVariable, AddsLeadingDotOnceAndMatchesResponseKeys) {
   EXPECT_TRUE(oid_variable("A", "1.3.6.1.2.1.1.5.0").get_value(response, text));
   EXPECT_EQ(text, "router-1");
   for (const std::string other :
-       {"1.3.6.1.2.1.1.5.0.", "1.3.6.1.2.1.1.05.0", "SNMPv2-MIB::sysName.0",
-        "1.3.6.1.2.1.1.6.0" /* present but empty */}) {
+       {"1.3.6.1.2.1.1.5.0.", "1.3.6.1.2.1.1.05.0", "SNMPv2-MIB::sysName.0"}) {
     EXPECT_FALSE(oid_variable("A", other).get_value(response, text)) << other;
   }
+  // An empty string is a value: many devices leave sysContact and sysLocation empty.
+  EXPECT_TRUE(oid_variable("A", "1.3.6.1.2.1.1.6.0").get_value(response, text));
+  EXPECT_EQ(text, "");
 }
 
 TEST(Mapping, SetsVariablesWithTransformationsAndSharesOids) {
@@ -80,21 +82,19 @@ TEST(Mapping, SetsVariablesWithTransformationsAndSharesOids) {
   EXPECT_EQ(expand(dictionary, "TICKS"), "123");
 }
 
-TEST(Mapping, MissingOrEmptyValueStopsTheListWithMappingError) {
-  for (const std::string missing : {".1.3.6.1.2.1.1.4.0", ".1.3.6.1.2.1.1.6.0"}) {
-    const auto m = make({std::make_shared<const_variable>("BEFORE", "set"),
-                         std::make_shared<oid_variable>("SYS_CONTACT", missing),
-                         std::make_shared<const_variable>("AFTER", "set")});
-    ctemplate::TemplateDictionary dictionary("heartbeat");
-    try {
-      m.apply(response, dictionary);
-      FAIL();
-    } catch (const mapping_error& e) {
-      EXPECT_STREQ(e.what(), "value for SYS_CONTACT not found in response");
-    }
-    EXPECT_EQ(expand(dictionary, "BEFORE"), "set");
-    EXPECT_EQ(expand(dictionary, "AFTER"), "");
+TEST(Mapping, MissingValueStopsTheListWithMappingError) {
+  const auto m = make({std::make_shared<const_variable>("BEFORE", "set"),
+                       std::make_shared<oid_variable>("SYS_CONTACT", ".1.3.6.1.2.1.1.4.0"),
+                       std::make_shared<const_variable>("AFTER", "set")});
+  ctemplate::TemplateDictionary dictionary("heartbeat");
+  try {
+    m.apply(response, dictionary);
+    FAIL();
+  } catch (const mapping_error& e) {
+    EXPECT_STREQ(e.what(), "value for SYS_CONTACT not found in response");
   }
+  EXPECT_EQ(expand(dictionary, "BEFORE"), "set");
+  EXPECT_EQ(expand(dictionary, "AFTER"), "");
 }
 
 }  // namespace

@@ -161,7 +161,7 @@ TEST_F(Service, GetIsAnsweredWithTheResponseMapOnTheIoThreadAcrossRestarts) {
     ASSERT_TRUE(done.values);
     const oid_value_map expected{{sys_name, "tamro-test-device"},
                                  {sys_location, "test bench"},
-                                 {".1.3.6.1.2.1.1.2.0", "(unrecognized type 0x06)"},
+                                 {".1.3.6.1.2.1.1.2.0", ".1.3.6.1.4.1.8072.3.2.10"},
                                  {alarm, value}};
     EXPECT_EQ(*done.values, expected);
     EXPECT_FALSE(snmp.close(session));

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -75,9 +76,13 @@ TEST_F(Values, EveryTypeOfTheTable) {
 
   const oid_value object(".1.3.6.1.4.1.8072");
   EXPECT_EQ(text_of(ASN_OBJECT_ID, object.data(), object.size() * sizeof(oid)),
-            "(unrecognized type 0x06)");
+            ".1.3.6.1.4.1.8072");
   const counter64 wide{1, 2};
-  EXPECT_EQ(text_of(ASN_COUNTER64, &wide, sizeof wide), "(unrecognized type 0x46)");
+  EXPECT_EQ(text_of(ASN_COUNTER64, &wide, sizeof wide), "4294967298");
+  const counter64 widest{0xFFFFFFFF, 0xFFFFFFFF};
+  EXPECT_EQ(text_of(ASN_COUNTER64, &widest, sizeof widest), "18446744073709551615");
+  EXPECT_EQ(value_text(retyped(ASN_OPAQUE_FLOAT, 0.5f)), "0.5");
+  EXPECT_EQ(value_text(retyped(ASN_OPAQUE_DOUBLE, -2.25)), "-2.25");
   const unsigned char opaque[] = {1, 2};
   EXPECT_EQ(text_of(ASN_OPAQUE, opaque, sizeof opaque), "(unrecognized type 0x44)");
 }
@@ -101,7 +106,7 @@ TEST_F(Values, OctetStringPrintableOrHexadecimal) {
   EXPECT_EQ(octets({}), "");
 }
 
-TEST_F(Values, ResponseMapSkipsExceptionsAndEmptyValuesAndKeepsFirstDuplicate) {
+TEST_F(Values, ResponseMapSkipsExceptionsAndNullsKeepsEmptyStringsAndFirstDuplicate) {
   add_bytes(".1.3.6.1.2.1.1.5.0", ASN_OCTET_STR, {'o', 'n', 'e'});
   add_bytes(".1.3.6.1.2.1.1.5.0", ASN_OCTET_STR, {'t', 'w', 'o'});
   add(".1.3.6.1.2.1.1.6.0", SNMP_NOSUCHINSTANCE, nullptr, 0);
@@ -112,7 +117,8 @@ TEST_F(Values, ResponseMapSkipsExceptionsAndEmptyValuesAndKeepsFirstDuplicate) {
   const long seven = 7;
   add(".1.3.6.1.2.1.10.0", ASN_INTEGER, &seven, sizeof seven);
 
-  const oid_value_map expected{{".1.3.6.1.2.1.1.5.0", "one"}, {".1.3.6.1.2.1.10.0", "7"}};
+  const oid_value_map expected{
+      {".1.3.6.1.2.1.1.4.0", ""}, {".1.3.6.1.2.1.1.5.0", "one"}, {".1.3.6.1.2.1.10.0", "7"}};
   EXPECT_EQ(response_map(*response.get()), expected);
 }
 
@@ -122,8 +128,8 @@ TEST(Oids, AddedInByteWiseOrderAndUnparsableOnesAreEmpty) {
   auto request = pdu::get_request();
   ASSERT_TRUE(request);
   EXPECT_EQ(request.get()->command, SNMP_MSG_GET);
-  add_oids(request,
-           {".1.3.6.1.2.1.1.3.0", ".1.3.6.1.2.1.1.10.0", "not an oid", ".1.3.6.1.2.1.1.3.0"});
+  add_oids(request, std::set<std::string>{".1.3.6.1.2.1.1.3.0", ".1.3.6.1.2.1.1.10.0", "not an oid",
+                                          ".1.3.6.1.2.1.1.3.0"});
 
   std::vector<std::string> names;
   for (auto* v = request.get()->variables; v != nullptr; v = v->next_variable) {
