@@ -8,9 +8,10 @@
 #include <boost/random/uniform_int_distribution.hpp>
 #include <cctype>
 #include <stdexcept>
-#include <tuple>
+#include <utility>
 #include <vector>
 
+#include "agents/device_session.hpp"
 #include "agents/snmp_poller.hpp"
 #include "log/logger.hpp"
 #include "reporting/schedule_clock.hpp"
@@ -147,22 +148,29 @@ std::shared_ptr<agent> agent_repository::create_item(const std::string& element,
     // Dropped while it was busy and listed again before the sweep: it stays monitored.
     poller->dead = false;
   }
-  const auto before =
-      std::make_tuple(poller->mapping, poller->peer, poller->community, poller->version);
+  const auto before = std::make_pair(poller->mapping, poller->wanted_session());
+
+  auto mapping = mappings_.get(node.get<std::string>("mapping-name"));
+  int version = poller->version;
+  if (const auto text = node.get_optional<std::string>("snmp-version"))
+    version = snmp_version_code(*text);
+  agents::device_session session = agents::read_device_session(node, version);
 
   poller->address = address;
-  poller->mapping = mappings_.get(node.get<std::string>("mapping-name"));
+  poller->mapping = std::move(mapping);
   poller->peer = address;
   const auto port = udp_port(node);
   if (port && *port != default_snmp_port) poller->peer += ":" + std::to_string(*port);
   poller->community = node.get("community", std::string(agents::snmp_poller::default_community));
-  if (const auto version = node.get_optional<std::string>("snmp-version"))
-    poller->version = snmp_version_code(*version);
+  poller->version = version;
+  poller->usm = std::move(session.usm);
+  poller->timeout = session.timeout;
+  poller->retries = session.retries;
   // An answer in flight that was asked for with other settings is of no use; one asked for
   // with the same is kept, so a server that pushes the whole list with every reply does not
   // throw away the answers of slow devices.
   if (!created && poller->busy &&
-      before != std::make_tuple(poller->mapping, poller->peer, poller->community, poller->version))
+      before != std::make_pair(poller->mapping, poller->wanted_session()))
     poller->recycled = true;
 
   if (created) {
@@ -189,6 +197,7 @@ void agent_repository::write_item(ptree& root, const agent& item) const {
   device.add("community", poller->community);
   if (poller->mapping) device.add("mapping-name", poller->mapping->name());
   device.add("heartbeat-interval", poller->interval.total_seconds());
+  agents::write_device_session(device, *poller);
 }
 
 void agent_repository::remove(const std::string& key) {

@@ -33,8 +33,6 @@ snmp_poller::~snmp_poller() { close_session(); }
 std::string snmp_poller::name() const { return address; }
 
 void snmp_poller::start_heartbeat() {
-  snmp::pdu request = snmp::pdu::get_request();
-
   std::set<std::string> oids;
   if (mapping) mapping->collect_oids(oids);
   // The server's OIDs are requested in the form the answer is keyed by, so that an OID
@@ -47,13 +45,33 @@ void snmp_poller::start_heartbeat() {
   if (log_threshold() == log::debug)
     for (const std::string& oid : oids)
       log_debug(boost::format("%1% - requesting %2%") % name() % oid);
-  snmp::add_oids(request, oids);
 
   if (const auto error = open_session()) {
     // This device's cycle fails; the others and the status reporter go on.
     log_error(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
     return;
   }
+  answer_.clear();
+  requests_.assign(1, std::vector<std::string>(oids.begin(), oids.end()));
+  requests_sent_ = 0;
+  busy = true;
+  if (service_.needs_engine(session_)) {
+    // The keys of an SNMPv3 user hold only for its engine: learn the engine first.
+    snmp::pdu probe = snmp::service::engine_probe();
+    service_.async_send(session_, probe,
+                        [this](const boost::system::error_code& e, snmp::pdu* report) {
+                          handle_engine(e, report);
+                        });
+    awaiting_answer_ = true;
+    return;
+  }
+  send_next_request();
+}
+
+void snmp_poller::send_next_request() {
+  snmp::pdu request = snmp::pdu::get_request();
+  snmp::add_oids(request, requests_.back());
+  ++requests_sent_;
   service_.async_send(session_, request,
                       [this](const boost::system::error_code& e, snmp::pdu* response) {
                         handle_response(e, response);
@@ -62,18 +80,28 @@ void snmp_poller::start_heartbeat() {
   // formatting alone would cost more than the request.
   if (log_debug.enabled()) log_debug(boost::format("%1% - SNMP request sent") % name());
   awaiting_answer_ = true;
-  busy = true;
+}
+
+snmp::session_options snmp_poller::wanted_session() const {
+  const auto& defaults = snmp::global_settings();
+  snmp::session_options options;
+  options.version = version;
+  options.peer = peer;
+  options.community = community;
+  options.usm = usm;
+  if (options.usm.security_name.empty()) options.usm.security_name = community;
+  options.timeout = timeout.value_or(defaults.timeout);
+  options.retries = retries.value_or(defaults.retries);
+  return options;
 }
 
 boost::system::error_code snmp_poller::open_session() {
-  const auto& snmp_settings = snmp::global_settings();
-  const session_settings wanted{version, peer, community, snmp_settings.timeout,
-                                snmp_settings.retries};
-  if (session_ && session_settings_ == wanted) return {};
+  snmp::session_options wanted = wanted_session();
+  if (session_ && session_options_ == wanted) return {};
   close_session();
   boost::system::error_code error;
-  service_.open(error, session_, version, peer, community);
-  if (!error) session_settings_ = wanted;
+  service_.open(error, session_, wanted);
+  if (!error) session_options_ = std::move(wanted);
   return error;
 }
 
@@ -98,7 +126,7 @@ void snmp_poller::on_reply(const boost::property_tree::ptree& /*reply*/) {
   }
 }
 
-void snmp_poller::handle_response(const boost::system::error_code& error, snmp::pdu* response) {
+bool snmp_poller::goes_on(const boost::system::error_code& error) {
   awaiting_answer_ = false;
   const bool cancelled = error == netsnmp::make_error_code(netsnmp::aborted);
   // After a failure the next cycle starts on a fresh session; a removed device needs none.
@@ -111,34 +139,71 @@ void snmp_poller::handle_response(const boost::system::error_code& error, snmp::
     else
       log_debug(boost::format("%1% - recently recycled, ignoring SNMP response") % name());
     recycled = false;
-    busy = false;
-    return;
-  }
-  if (dead) {
+  } else if (dead) {
     if (error)
       log_debug(boost::format("%1% - marked as dead, ignoring SNMP error \"%2%\"") % name() %
                 error.message());
     else
       log_debug(boost::format("%1% - marked as dead, ignoring response") % name());
-    busy = false;
-    return;
-  }
-  if (cancelled) {
+  } else if (cancelled) {
     // Only a stop or a reload cancels, and each reports how many it cancelled.
     if (log_debug.enabled()) log_debug(boost::format("%1% - SNMP request cancelled") % name());
-    busy = false;
-    return;
-  }
-  if (error) {
+  } else if (error) {
     log_error(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
-    busy = false;
+  } else {
+    return true;
+  }
+  requests_.clear();
+  answer_.clear();
+  busy = false;
+  return false;
+}
+
+void snmp_poller::fail_cycle(const boost::system::error_code& error) {
+  log_error(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
+  close_session();
+  requests_.clear();
+  answer_.clear();
+  busy = false;
+}
+
+void snmp_poller::handle_engine(const boost::system::error_code& error, snmp::pdu* report) {
+  if (!goes_on(error)) return;
+  if (const auto failed = service_.adopt_engine(session_, report)) {
+    fail_cycle(failed);
     return;
   }
+  send_next_request();
+}
+
+void snmp_poller::handle_response(const boost::system::error_code& error, snmp::pdu* response) {
+  if (!goes_on(error)) return;
   if (log_debug.enabled()) log_debug(boost::format("%1% - SNMP response received") % name());
+  std::vector<std::string> asked = std::move(requests_.back());
+  requests_.pop_back();
 
   // A success without a PDU answers nothing: treated like an empty answer.
-  answer_ =
-      response && response->get() ? snmp::response_map(*response->get()) : snmp::oid_value_map{};
+  if (response && response->get()) {
+    const netsnmp_pdu& answer = *response->get();
+    if (const auto refused = snmp::report_error(answer)) {
+      fail_cycle(refused);  // a wrong passphrase, an unknown user...
+      return;
+    }
+    const long status = snmp::error_status(answer);
+    if (status == snmp::too_big && split_request(std::move(asked))) {
+      send_next_request();
+      return;
+    }
+    if (status != 0) {
+      log_error(boost::format("%1% - SNMP error status %2% (index %3%)") % name() %
+                snmp::error_status_name(status) % snmp::error_index(answer));
+    }
+    for (auto& entry : snmp::response_map(answer)) answer_.insert(std::move(entry));
+  }
+  if (!requests_.empty()) {
+    send_next_request();
+    return;
+  }
   if (log_threshold() == log::debug) {
     log_debug(boost::format("%1% - %2% entries in SNMP response") % name() % answer_.size());
     for (const auto& entry : answer_)
@@ -146,6 +211,23 @@ void snmp_poller::handle_response(const boost::system::error_code& error, snmp::
                 snmp::log_text(entry.second));
   }
   send_heartbeat();
+}
+
+bool snmp_poller::split_request(std::vector<std::string> oids) {
+  // Bounded: halving a few hundred OIDs down to single ones takes far fewer requests.
+  constexpr int most_requests_per_cycle = 64;
+  if (oids.size() < 2 ||
+      requests_sent_ + static_cast<int>(requests_.size()) + 2 > most_requests_per_cycle) {
+    return false;
+  }
+  const auto middle = oids.begin() + static_cast<std::ptrdiff_t>(oids.size() / 2);
+  // Sent from the back: the first half first.
+  requests_.emplace_back(middle, oids.end());
+  requests_.emplace_back(oids.begin(), middle);
+  if (log_debug.enabled())
+    log_debug(boost::format("%1% - answer too big, asking for %2% OIDs in two requests") % name() %
+              oids.size());
+  return true;
 }
 
 std::unique_ptr<ctemplate::TemplateDictionary> snmp_poller::make_heartbeat() {

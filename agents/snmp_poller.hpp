@@ -3,7 +3,9 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/property_tree/ptree_fwd.hpp>
 #include <boost/system/error_code.hpp>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "reporting/agent.hpp"
 #include "snmp/response_map.hpp"
 #include "snmp/service.hpp"
+#include "snmp/session_options.hpp"
 
 namespace ctemplate {
 class TemplateDictionary;
@@ -21,7 +24,9 @@ class TemplateDictionary;
 namespace tamro::agents {
 
 // Reports one SNMP device: each cycle sends one GET for every OID the device's mapping and
-// the server's requests need, and turns the answer into a heartbeat. Owned by the device
+// the server's requests need (split when the device finds the answer too big; after an
+// SNMPv3 engine discovery when the engine is not known yet), and turns the answer into a
+// heartbeat. Owned by the device
 // repository, which configures the public settings; never destroyed while busy, because
 // the SNMP and HTTP completions in flight point to it.
 class snmp_poller : public agent {
@@ -38,6 +43,8 @@ class snmp_poller : public agent {
   // Whether an SNMP request of this poller is in flight.
   bool awaiting_answer() const { return awaiting_answer_; }
   std::string name() const override;
+  // What a session for the current settings is opened with.
+  snmp::session_options wanted_session() const;
   void on_reply(const boost::property_tree::ptree& reply) override;
 
   // Fills a heartbeat dictionary from one answer: the device's variables, the requested
@@ -47,26 +54,18 @@ class snmp_poller : public agent {
                       ctemplate::TemplateDictionary& dictionary);
 
  private:
-  // What the open session was opened with: a reload that changes any of it reopens it.
-  struct session_settings {
-    int version = 0;
-    std::string peer;
-    std::string community;
-    int timeout = 0;  // seconds and retries of the SNMP settings, which a reload may change
-    int retries = 0;
-    bool operator==(const session_settings& other) const {
-      return version == other.version && peer == other.peer && community == other.community &&
-             timeout == other.timeout && retries == other.retries;
-    }
-  };
-
   snmp::service& service_;
   // Kept from one cycle to the next: opening a session per request costs a socket, a
   // library session and their set-up every time.
   snmp::service::session_handle session_ = nullptr;
-  session_settings session_settings_;
+  snmp::session_options session_options_;  // what the open session was opened with
   bool awaiting_answer_ = false;
-  // The answer whose heartbeat waits for its post: a few values rather than a dictionary.
+  // The OIDs of the cycle still to ask for, one request each: one at first, more when the
+  // device found an answer too big. Empty at rest.
+  std::vector<std::vector<std::string>> requests_;
+  int requests_sent_ = 0;  // in this cycle
+  // The answer, gathered over the cycle's requests, whose heartbeat waits for its post: a
+  // few values rather than a dictionary.
   snmp::oid_value_map answer_;
 
  public:
@@ -74,6 +73,10 @@ class snmp_poller : public agent {
   std::string address;
   std::string peer;  // address, then ":" and the port unless it is 161
   std::string community = default_community;
+  snmp::usm_credentials usm;  // v3; an empty security name stands for the community
+  // The device's own SNMP time-out (seconds) and retries, over those of the configuration.
+  std::optional<std::int32_t> timeout;
+  std::optional<std::int32_t> retries;
   std::shared_ptr<const tamro::mapping> mapping;
   // Set when the device list was reloaded during a request: its answer is ignored.
   bool recycled = false;
@@ -85,7 +88,14 @@ class snmp_poller : public agent {
  private:
   boost::system::error_code open_session();
   void close_session();
+  void send_next_request();
+  // Whether the cycle goes on after this completion; every way it ends is handled here.
+  bool goes_on(const boost::system::error_code& error);
+  void fail_cycle(const boost::system::error_code& error);
+  void handle_engine(const boost::system::error_code& error, snmp::pdu* report);
   void handle_response(const boost::system::error_code& error, snmp::pdu* response);
+  // Splits the request the device found too big; false when it cannot be split further.
+  bool split_request(std::vector<std::string> oids);
   std::unique_ptr<ctemplate::TemplateDictionary> make_heartbeat() override;
   void resend_without_requests();
 

@@ -6,6 +6,9 @@
 #include <string>
 #include <utility>
 
+#include "snmp/session_options.hpp"
+#include "snmp/settings.hpp"
+
 namespace tamro::snmp {
 
 // The SNMP service of an I/O service, obtained with boost::asio::use_service<>(io_context):
@@ -22,9 +25,28 @@ class basic_service : public boost::asio::execution_context::service {
       : boost::asio::execution_context::service(context), implementation_(context) {}
 
   // On failure the handle is null and ec holds the library's error.
+  void open(boost::system::error_code& ec, session_handle& session,
+            const session_options& options) {
+    implementation_.open(ec, session, options);
+  }
+  // A v1 or v2c session with the process-wide time-out and retry count.
   void open(boost::system::error_code& ec, session_handle& session, int version,
             const std::string& peer, const std::string& community) {
-    implementation_.open(ec, session, version, peer, community);
+    session_options options;
+    options.version = version;
+    options.peer = peer;
+    options.community = community;
+    options.timeout = global_settings().timeout;
+    options.retries = global_settings().retries;
+    open(ec, session, options);
+  }
+
+  // SNMPv3 engine discovery, without blocking: while needs_engine(), send engine_probe()
+  // first and give its answer to adopt_engine() (an error ends the cycle).
+  bool needs_engine(session_handle session) const { return implementation_.needs_engine(session); }
+  static pdu_type engine_probe() { return Implementation::engine_probe(); }
+  boost::system::error_code adopt_engine(session_handle session, const pdu_type* report) {
+    return implementation_.adopt_engine(session, report);
   }
 
   // Takes the request; handler(error_code, pdu_type* response) is called exactly once on the

@@ -16,9 +16,6 @@
 namespace tamro {
 namespace {
 
-// The session time-out is handed to the library in microseconds in a 32-bit field.
-constexpr long long max_timeout_seconds = std::numeric_limits<std::int32_t>::max() / 1000000;
-
 struct integer_key {
   long long value;   // clamped to the range of long long
   std::string text;  // as written, for messages
@@ -69,9 +66,9 @@ void configure_snmp(const boost::property_tree::ptree& snmp_section) {
   // Read and check everything first, so a bad section changes nothing.
   const auto timeout = integer_value(snmp_section, "timeout");
   const auto retries = integer_value(snmp_section, "retries");
-  if (timeout && (timeout->value < 1 || timeout->value > max_timeout_seconds)) {
+  if (timeout && (timeout->value < 1 || timeout->value > snmp::max_timeout_seconds)) {
     throw configuration_error("snmp timeout " + timeout->text + " is out of range (1 to " +
-                              std::to_string(max_timeout_seconds) + " seconds)");
+                              std::to_string(snmp::max_timeout_seconds) + " seconds)");
   }
   if (retries &&
       (retries->value < 0 || retries->value > std::numeric_limits<std::int32_t>::max())) {

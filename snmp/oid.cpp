@@ -34,11 +34,9 @@ oid_value::oid_value(const std::string& text)
 
 std::string oid_value::text() const { return print_oid(buffer_.get(), length_); }
 
-void add_oids(pdu& request, const std::set<std::string>& oids) {
-  for (const auto& text : oids) {
-    const oid_value name(text);
-    snmp_add_null_var(request.get(), name.data(), name.size());
-  }
+void add_oid(pdu& request, const std::string& oid) {
+  const oid_value name(oid);
+  snmp_add_null_var(request.get(), name.data(), name.size());
 }
 
 std::string oid_text(const netsnmp_variable_list& varbind) {

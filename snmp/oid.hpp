@@ -30,8 +30,14 @@ class oid_value {
   std::size_t length_ = 0;
 };
 
-// Appends one varbind with a null value per OID text, in the set's (byte-wise) order.
-void add_oids(pdu& request, const std::set<std::string>& oids);
+// Appends a varbind with a null value for the OID text.
+void add_oid(pdu& request, const std::string& oid);
+
+// One varbind per OID text, in the order of the range.
+template <class Range>
+void add_oids(pdu& request, const Range& oids) {
+  for (const auto& text : oids) add_oid(request, text);
+}
 
 // The varbind's name as printed by the library.
 std::string oid_text(const netsnmp_variable_list& varbind);

@@ -1,8 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 namespace tamro::snmp {
+
+// The session time-out is handed to the library in microseconds in a 32-bit field.
+constexpr std::int32_t max_timeout_seconds = std::numeric_limits<std::int32_t>::max() / 1000000;
 
 // Session parameters shared by the whole process; read each time a session is opened.
 struct settings {

@@ -10,6 +10,7 @@
 #include "snmp/netsnmp/pdu_implementation.hpp"
 #include "snmp/netsnmp/reactor.hpp"
 #include "snmp/pdu.hpp"
+#include "snmp/session_options.hpp"
 
 namespace tamro::netsnmp {
 
@@ -22,9 +23,14 @@ class service_implementation {
 
   explicit service_implementation(boost::asio::io_context& context);
 
-  // A session with the process-wide time-out and retry count (snmp::global_settings()).
-  void open(boost::system::error_code& ec, session_handle& session, int version,
-            const std::string& peer, const std::string& community);
+  void open(boost::system::error_code& ec, session_handle& session,
+            const snmp::session_options& options);
+
+  // SNMPv3: whether the session's engine is still unknown, the request that discovers it,
+  // and taking it from that request's answer (null after a time-out or an error).
+  bool needs_engine(session_handle session) const;
+  static pdu_type engine_probe();
+  boost::system::error_code adopt_engine(session_handle session, const pdu_type* report);
 
   // Takes the request (left empty) and returns at once; the handler is called exactly once,
   // on a thread running the I/O service, as handler(error_code, pdu_type* response).
