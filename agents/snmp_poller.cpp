@@ -168,7 +168,11 @@ void snmp_poller::fail_cycle(const boost::system::error_code& error) {
 }
 
 void snmp_poller::handle_engine(const boost::system::error_code& error, snmp::pdu* report) {
-  if (!goes_on(error)) return;
+  // The engine answers the probe with a report that names it, which the library takes for a
+  // security error: the engine being known afterwards is the success here.
+  const bool cancelled = error == netsnmp::make_error_code(netsnmp::aborted);
+  const bool discovered = !cancelled && session_ && !service_.needs_engine(session_);
+  if (!goes_on(discovered ? boost::system::error_code{} : error)) return;
   if (const auto failed = service_.adopt_engine(session_, report)) {
     fail_cycle(failed);
     return;

@@ -41,6 +41,10 @@ netsnmp_pdu* take_response(netsnmp_pdu* pdu) {
   return copy;
 }
 
+int session_error(const snmp_session* session) {
+  return session != nullptr && session->s_snmp_errno != 0 ? session->s_snmp_errno : SNMPERR_GENERR;
+}
+
 }  // namespace
 
 // Set around each library call made under the mutex (a send on the starting thread, reads and
@@ -387,10 +391,17 @@ int reactor::library_callback(int operation, snmp_session* session, int, netsnmp
       case NETSNMP_CALLBACK_OP_RESEND:  // the library re-sends; the request goes on
       case NETSNMP_CALLBACK_OP_CONNECT:
         break;
-      default:  // send failed, disconnected, security error: no answer will come
+      case NETSNMP_CALLBACK_OP_SEC_ERROR: {
+        // An SNMPv3 report in place of the answer (unknown engine, user or key): its kind
+        // says why.
+        const int reported = pdu != nullptr ? snmpv3_get_report_type(pdu) : SNMPERR_SUCCESS;
         op->state = reactor_op::failed;
-        op->library_error = session != nullptr && session->s_snmp_errno != 0 ? session->s_snmp_errno
-                                                                             : SNMPERR_GENERR;
+        op->library_error = reported != SNMPERR_SUCCESS ? reported : session_error(session);
+        break;
+      }
+      default:  // send failed, disconnected: no answer will come
+        op->state = reactor_op::failed;
+        op->library_error = session_error(session);
         break;
     }
     break;

@@ -176,7 +176,16 @@ boost::system::error_code service_implementation::adopt_engine(session_handle se
         static_cast<u_char*>(netsnmp_memdup(state->securityEngineID, state->securityEngineIDLen));
     state->contextEngineIDLen = state->securityEngineIDLen;
   }
-  // The keys localized to this engine, in the library's user list.
+  // The keys localized to this engine, in the library's process-wide user list, where a user
+  // is known by engine and name: the entry of an earlier session (a reload may have changed
+  // the passphrases) gives way to this one.
+  std::string name(state->securityName, state->securityNameLen);
+  if (usmUser* held = usm_get_user(state->securityEngineID, state->securityEngineIDLen,
+                                   name.data())) {
+    usm_remove_user(held);  // returns the list, not the user
+    usm_free_user(held);
+  }
+  state->flags &= ~SNMP_FLAGS_USER_CREATED;  // the library may have made one on the report
   const int created = usm_create_user_from_session(state);
   return created == SNMPERR_SUCCESS ? boost::system::error_code{}
                                     : make_error_code(SNMPERR_USM_GENERICERROR);

@@ -230,5 +230,77 @@ TEST_F(AgentRepository, SavesWhatItHoldsAndClearsTheChanges) {
             "</devices>\n");
 }
 
+TEST_F(AgentRepository, SnmpV3ElementsAreCheckedDefaultedAndSavedBack) {
+  const std::string v3 = "<snmp-version>v3</snmp-version>";
+  load(device("10.0.0.1", v3 + "<security-name>ops</security-name>"
+                               "<auth-passphrase>auth-secret</auth-passphrase>"
+                               "<privacy-protocol>aes-256</privacy-protocol>"
+                               "<privacy-passphrase>priv-secret</privacy-passphrase>"
+                               "<context-name>vrf-1</context-name><timeout>2</timeout>") +
+       device("10.0.0.2", v3 + "<community>legacy</community>") +
+       device("10.0.0.3",
+              v3 + "<security-level>AUTHNOPRIV</security-level>"
+                   "<auth-protocol>SHA-512</auth-protocol>"
+                   "<auth-passphrase>auth-secret</auth-passphrase><retries>3</retries>") +
+       device("10.0.0.4", v3 + "<security-level>authPriv</security-level>"
+                               "<auth-passphrase>auth-secret</auth-passphrase>") +
+       device("10.0.0.5", v3 + "<auth-passphrase>short</auth-passphrase>") +
+       device("10.0.0.6", v3 + "<auth-protocol>SHA-1024</auth-protocol>") +
+       device("10.0.0.7", "<timeout>0</timeout>") +
+       device("10.0.0.8", "<auth-protocol>ignored on v1</auth-protocol>"));
+
+  EXPECT_EQ(poller("10.0.0.1")->usm.level, snmp::security_level::auth_priv);
+  EXPECT_EQ(poller("10.0.0.1")->usm.auth, snmp::auth_protocol::sha);
+  EXPECT_EQ(poller("10.0.0.1")->usm.privacy, snmp::privacy_protocol::aes256);
+  EXPECT_EQ(poller("10.0.0.1")->timeout, 2);
+  // Written for the old behaviour: the community is the user, without security.
+  EXPECT_EQ(poller("10.0.0.2")->wanted_session().usm.security_name, "legacy");
+  EXPECT_EQ(poller("10.0.0.2")->usm.level, snmp::security_level::no_auth_no_priv);
+  EXPECT_EQ(poller("10.0.0.3")->usm.level, snmp::security_level::auth_no_priv);
+  EXPECT_EQ(poller("10.0.0.3")->wanted_session().retries, 3);
+  EXPECT_TRUE(holds("10.0.0.8"));
+  for (const char* reason :
+       {"privacy-passphrase is missing", "auth-passphrase is shorter than 8 characters",
+        "auth-protocol: \"SHA-1024\" is not one of MD5, SHA, SHA-224, SHA-256, SHA-384, SHA-512",
+        "timeout \"0\" is not a number from 1 to 2147"})
+    EXPECT_TRUE(log.has('E', std::string("Error while parsing device node: ") + reason)) << reason;
+  EXPECT_EQ(repository.size(), 4u);
+
+  // A busy poller whose credentials change asks again.
+  poller("10.0.0.3")->busy = true;
+  load(device("10.0.0.1", v3 + "<security-name>ops</security-name>"
+                               "<auth-passphrase>auth-secret</auth-passphrase>"
+                               "<privacy-protocol>aes-256</privacy-protocol>"
+                               "<privacy-passphrase>priv-secret</privacy-passphrase>"
+                               "<context-name>vrf-1</context-name><timeout>2</timeout>") +
+       device("10.0.0.3", v3 + "<auth-passphrase>other-secret</auth-passphrase>"));
+  EXPECT_TRUE(poller("10.0.0.3")->recycled);
+
+  test::temp_dir dir;
+  repository.save_devices(dir.file("devices.xml"));
+  const std::string saved = test::read_file(dir.file("devices.xml"));
+  EXPECT_NE(saved.find("<ip-address>10.0.0.1</ip-address>\n"
+                       "    <snmp-version>v3</snmp-version>\n"
+                       "    <community>vexrol</community>\n"
+                       "    <mapping-name>system</mapping-name>\n"
+                       "    <heartbeat-interval>300</heartbeat-interval>\n"
+                       "    <security-name>ops</security-name>\n"
+                       "    <security-level>authPriv</security-level>\n"
+                       "    <auth-protocol>SHA</auth-protocol>\n"
+                       "    <auth-passphrase>auth-secret</auth-passphrase>\n"
+                       "    <privacy-protocol>AES-256</privacy-protocol>\n"
+                       "    <privacy-passphrase>priv-secret</privacy-passphrase>\n"
+                       "    <context-name>vrf-1</context-name>\n"
+                       "    <timeout>2</timeout>\n"),
+            std::string::npos)
+      << saved;
+  agent_repository again{io, mappings, identity};
+  again.load(dir.file("devices.xml"));
+  for (const char* address : {"10.0.0.1", "10.0.0.3"}) {
+    const auto read_back = std::dynamic_pointer_cast<agents::snmp_poller>(again.get(address));
+    EXPECT_EQ(read_back->wanted_session(), poller(address)->wanted_session()) << address;
+  }
+}
+
 }  // namespace
 }  // namespace tamro

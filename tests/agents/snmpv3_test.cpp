@@ -1,0 +1,144 @@
+// SNMPv3 devices and the value types of real agents, against snmpd.
+#include <gtest/gtest.h>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/property_tree/ptree.hpp>
+#include <chrono>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "agents/snmp_poller.hpp"
+#include "mapping/mappers/oid_variable.hpp"
+#include "snmp/configure_snmp.hpp"
+#include "tests/snmp/library_setup.hpp"
+#include "tests/support/agent_support.hpp"
+#include "tests/support/snmpd.hpp"
+
+namespace tamro::agents {
+namespace {
+
+const std::string sys_name = ".1.3.6.1.2.1.1.5.0";
+const std::string wide_counter = ".1.3.6.1.4.1.99999.64.1.0";
+const std::string object_id = ".1.3.6.1.4.1.99999.64.2.0";
+const std::string empty_text = ".1.3.6.1.4.1.99999.64.3.0";
+
+test::snmpd_options users_and_values(const std::string& script) {
+  test::write_file(script, "[ \"$1\" = -g ] && [ \"$2\" = " + wide_counter +
+                               " ] && printf '%s\\ncounter64\\n5000000000\\n' \"$2\"\n");
+  test::snmpd_options options;
+  options.extra_lines = {
+      "createUser private-user SHA \"auth-secret-1\" AES \"priv-secret-1\"",
+      "createUser signed-user SHA-256 \"auth-secret-2\"", "createUser open-user",
+      "createUser locked-user SHA \"auth-secret-3\" AES \"priv-secret-3\"",
+      "rouser locked-user priv", "rouser private-user priv", "rouser signed-user auth",
+      "rouser open-user noauth",
+      // override knows no Counter64: a pass script answers it.
+      "pass " + wide_counter.substr(0, wide_counter.size() - 2) + " /bin/sh " + script,
+      "override " + object_id + " object_id .1.3.6.1.4.1.8072.3.2.10",
+      "override " + empty_text + " octet_str \"\""};
+  return options;
+}
+
+std::shared_ptr<const mapping> values_mapping() {
+  std::vector<std::shared_ptr<const mapper>> mappers;
+  for (const auto& [name, oid] : {std::pair{"SYS_NAME", sys_name}, std::pair{"WIDE", wide_counter},
+                                  std::pair{"OBJECT", object_id}, std::pair{"EMPTY", empty_text}})
+    mappers.push_back(std::make_shared<mappers::oid_variable>(name, oid));
+  return std::make_shared<const mapping>("values", std::move(mappers));
+}
+
+class SnmpV3 : public ::testing::Test {
+ protected:
+  SnmpV3() {
+    configure_snmp(test::snmp_section(dir));
+    test::write_file(dir.file("heartbeat.xml"),
+                     "{{IP_ADDRESS}} {{SYS_NAME}} wide={{WIDE}} object={{OBJECT}} "
+                     "empty=[{{EMPTY}}]\n");
+    boost::property_tree::ptree section;
+    section.put("heartbeat-template", dir.file("heartbeat.xml"));
+    section.put("server-uri", "http://127.0.0.1:9/");
+    agent::configure(section);
+    agent::set_transcript(&printed, false);
+  }
+  ~SnmpV3() override { agent::set_transcript(nullptr, true); }
+
+  snmp_poller& add(const std::string& address, const std::string& user, snmp::security_level level,
+                   const std::string& auth = "", const std::string& privacy = "") {
+    pollers.push_back(std::make_unique<snmp_poller>(io, identity));
+    snmp_poller& poller = *pollers.back();
+    poller.address = address;
+    poller.peer = device.peer();
+    poller.version = 3;
+    poller.mapping = values_mapping();
+    poller.usm.security_name = user;
+    poller.usm.level = level;
+    poller.usm.auth_passphrase = auth;
+    poller.usm.privacy_passphrase = privacy;
+    return poller;
+  }
+
+  void run_until_idle() {
+    const auto busy = [&] {
+      for (const auto& poller : pollers)
+        if (poller->busy) return true;
+      return false;
+    };
+    io.restart();
+    while (busy() && io.run_one_for(std::chrono::seconds(10))) {
+    }
+    ASSERT_FALSE(busy());
+  }
+
+  test::captured_log log;
+  test::temp_dir dir;
+  test::snmpd device{users_and_values(dir.file("counter64.sh"))};
+  std::ostringstream printed;
+  boost::asio::io_context io;
+  host_identity identity;
+  std::vector<std::unique_ptr<snmp_poller>> pollers;
+};
+
+TEST_F(SnmpV3, EachSecurityLevelDeliversAndAWrongKeyFailsOnlyItsDevice) {
+  using level = snmp::security_level;
+  // Unreachable first: its engine discovery must not hold up the others.
+  snmp_poller& unreachable =
+      add("10.0.0.9", "private-user", level::auth_priv, "auth-secret-1", "priv-secret-1");
+  unreachable.peer = "127.0.0.1:" + std::to_string(test::free_port(SOCK_DGRAM));
+  unreachable.timeout = 1;
+  add("10.0.0.1", "private-user", level::auth_priv, "auth-secret-1", "priv-secret-1");
+  add("10.0.0.2", "signed-user", level::auth_no_priv, "auth-secret-2").usm.auth =
+      snmp::auth_protocol::sha256;
+  add("10.0.0.3", "open-user", level::no_auth_no_priv);
+  add("10.0.0.4", "locked-user", level::auth_priv, "wrong-secret", "priv-secret-3");
+  add("10.0.0.5", "nobody", level::no_auth_no_priv);
+
+  for (const auto& poller : pollers) poller->start_heartbeat();
+  EXPECT_TRUE(unreachable.awaiting_answer()) << "the engine is discovered without waiting";
+  run_until_idle();
+
+  const auto heartbeat = [](const std::string& address) {
+    return "<!-- heartbeat of " + address + " -->\n" + address +
+           " tamro-test-device wide=5000000000 object=.1.3.6.1.4.1.8072.3.2.10 empty=[]\n\n";
+  };
+  EXPECT_EQ(printed.str(), heartbeat("10.0.0.1") + heartbeat("10.0.0.2") + heartbeat("10.0.0.3"))
+      << log.text();
+  EXPECT_TRUE(log.has_prefix('E', "10.0.0.4 - SNMP response error: Authentication failure"))
+      << log.text();
+  EXPECT_TRUE(log.has_prefix('E', "10.0.0.5 - SNMP response error: Unknown user name"))
+      << log.text();
+  EXPECT_TRUE(log.has_prefix('E', "10.0.0.9 - SNMP response error: Timeout"));
+
+  // The engine and the keys stay with the session: the next cycle needs no discovery. New
+  // credentials (as a reload brings them) replace the keys the engine knew for the user.
+  printed.str("");
+  pollers[1]->start_heartbeat();
+  pollers[4]->usm.auth_passphrase = "auth-secret-3";
+  pollers[4]->start_heartbeat();
+  run_until_idle();
+  EXPECT_EQ(printed.str(), heartbeat("10.0.0.1") + heartbeat("10.0.0.4")) << log.text();
+}
+
+}  // namespace
+}  // namespace tamro::agents
