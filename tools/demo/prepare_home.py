@@ -43,17 +43,24 @@ def choose_mappings(mappings_file):
     return chosen
 
 
-def write_devices(path, addresses, port, mappings, interval):
+def write_devices(path, addresses, port, mappings, interval, v3_user):
+    """v3_user: (address, name, auth passphrase, privacy passphrase) of the one device
+    polled with SNMPv3 authPriv (SHA and AES), or None."""
     root = ET.Element("devices")
     for number, address in enumerate(addresses):
         device = ET.SubElement(root, "device")
         ET.SubElement(device, "ip-address").text = address
         if port != 161:
             ET.SubElement(device, "udp-port").text = str(port)
-        ET.SubElement(device, "snmp-version").text = "v2c"
+        secure = v3_user is not None and v3_user[0] == address
+        ET.SubElement(device, "snmp-version").text = "v3" if secure else "v2c"
         ET.SubElement(device, "community").text = "public"
         ET.SubElement(device, "mapping-name").text = mappings[number % len(mappings)]
         ET.SubElement(device, "heartbeat-interval").text = str(interval)
+        if secure:
+            for element, text in zip(("security-name", "auth-passphrase", "privacy-passphrase"),
+                                     v3_user[1:]):
+                ET.SubElement(device, element).text = text
     ET.indent(root, "  ")
     ET.ElementTree(root).write(path, encoding="utf-8", xml_declaration=True)
 
@@ -96,6 +103,9 @@ def main():
     parser.add_argument("--server-url", required=True)
     parser.add_argument("--port", type=int, default=161, help="UDP port of the devices")
     parser.add_argument("--interval", type=int, default=30)
+    parser.add_argument("--v3-user", nargs=4,
+                        metavar=("ADDRESS", "NAME", "AUTH_PASSPHRASE", "PRIVACY_PASSPHRASE"),
+                        help="poll the device at ADDRESS with SNMPv3 authPriv as this user")
     parser.add_argument("addresses", nargs="+")
     args = parser.parse_args()
 
@@ -107,7 +117,7 @@ def main():
     shutil.copyfile(f"{etc}/mappings.xml", f"{home}/config/mappings.xml")
     mappings = choose_mappings(f"{home}/config/mappings.xml")
     write_devices(f"{home}/config/devices.xml", args.addresses, args.port, mappings,
-                  args.interval)
+                  args.interval, args.v3_user)
     write_configuration(f"{etc}/configuration.xml", f"{home}/config/configuration.xml", home,
                         args.server_url, args.interval)
     print(f"{home}/config/configuration.xml")
