@@ -10,6 +10,7 @@
 #include "agents/alarm_evaluation.hpp"
 #include "log/logger.hpp"
 #include "log/sink.hpp"
+#include "mapping/mappers/table.hpp"
 #include "mapping/mapping_error.hpp"
 #include "snmp/netsnmp/error_category.hpp"
 #include "snmp/oid.hpp"
@@ -52,7 +53,11 @@ void snmp_poller::start_heartbeat() {
     return;
   }
   answer_.clear();
-  requests_.assign(1, std::vector<std::string>(oids.begin(), oids.end()));
+  requests_.clear();
+  std::set<std::string> columns;
+  if (mapping) mapping->collect_columns(columns);
+  // A mapping of tables alone needs no GET (one without anything still sends one).
+  if (!oids.empty() || columns.empty()) requests_.emplace_back(oids.begin(), oids.end());
   requests_sent_ = 0;
   busy = true;
   if (service_.needs_engine(session_)) {
@@ -65,7 +70,15 @@ void snmp_poller::start_heartbeat() {
     awaiting_answer_ = true;
     return;
   }
-  send_next_request();
+  continue_cycle();
+}
+
+void snmp_poller::continue_cycle() {
+  if (requests_.empty()) {
+    finish_answer();
+  } else {
+    send_next_request();
+  }
 }
 
 void snmp_poller::send_next_request() {
@@ -153,17 +166,24 @@ bool snmp_poller::goes_on(const boost::system::error_code& error) {
   } else {
     return true;
   }
-  requests_.clear();
-  answer_.clear();
-  busy = false;
+  end_cycle();
   return false;
 }
 
 void snmp_poller::fail_cycle(const boost::system::error_code& error) {
-  log_error(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
-  close_session();
+  fail_cycle(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
+}
+
+void snmp_poller::fail_cycle(const boost::format& message) {
+  log_error(message);
+  close_session();  // the next cycle starts afresh
+  end_cycle();
+}
+
+void snmp_poller::end_cycle() {
   requests_.clear();
   answer_.clear();
+  walk_.reset();
   busy = false;
 }
 
@@ -177,7 +197,7 @@ void snmp_poller::handle_engine(const boost::system::error_code& error, snmp::pd
     fail_cycle(failed);
     return;
   }
-  send_next_request();
+  continue_cycle();
 }
 
 void snmp_poller::handle_response(const boost::system::error_code& error, snmp::pdu* response) {
@@ -204,9 +224,22 @@ void snmp_poller::handle_response(const boost::system::error_code& error, snmp::
     }
     for (auto& entry : snmp::response_map(answer)) answer_.insert(std::move(entry));
   }
-  if (!requests_.empty()) {
-    send_next_request();
-    return;
+  continue_cycle();
+}
+
+void snmp_poller::finish_answer() {
+  if (!walk_ && mapping) {
+    std::set<std::string> columns;
+    mapping->collect_columns(columns);
+    if (!columns.empty()) {
+      walk_ = std::make_unique<snmp::table_walk>(columns, version, mappers::table::max_rows);
+      send_walk_request();
+      return;
+    }
+  }
+  if (walk_) {
+    for (auto& entry : walk_->values()) answer_.insert(std::move(entry));
+    walk_.reset();
   }
   if (log_threshold() == log::debug) {
     log_debug(boost::format("%1% - %2% entries in SNMP response") % name() % answer_.size());
@@ -215,6 +248,35 @@ void snmp_poller::handle_response(const boost::system::error_code& error, snmp::
                 snmp::log_text(entry.second));
   }
   send_heartbeat();
+}
+
+void snmp_poller::send_walk_request() {
+  snmp::pdu request = walk_->next_request();
+  service_.async_send(session_, request,
+                      [this](const boost::system::error_code& e, snmp::pdu* response) {
+                        handle_walk(e, response);
+                      });
+  awaiting_answer_ = true;
+}
+
+void snmp_poller::handle_walk(const boost::system::error_code& error, snmp::pdu* response) {
+  if (!goes_on(error)) return;
+  if (response && response->get()) {
+    if (const auto refused = snmp::report_error(*response->get())) {
+      fail_cycle(refused);
+      return;
+    }
+    const std::string stopped = walk_->take(*response->get());
+    if (!stopped.empty()) {
+      fail_cycle(boost::format("%1% - table walk error: %2%") % name() % stopped);
+      return;
+    }
+  }
+  if (walk_->finished() || !response || !response->get()) {
+    finish_answer();
+    return;
+  }
+  send_walk_request();
 }
 
 bool snmp_poller::split_request(std::vector<std::string> oids) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <boost/asio/io_context.hpp>
+#include <boost/format/format_fwd.hpp>
 #include <boost/property_tree/ptree_fwd.hpp>
 #include <boost/system/error_code.hpp>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include "snmp/response_map.hpp"
 #include "snmp/service.hpp"
 #include "snmp/session_options.hpp"
+#include "snmp/table_walk.hpp"
 
 namespace ctemplate {
 class TemplateDictionary;
@@ -25,8 +27,8 @@ namespace tamro::agents {
 
 // Reports one SNMP device: each cycle sends one GET for every OID the device's mapping and
 // the server's requests need (split when the device finds the answer too big; after an
-// SNMPv3 engine discovery when the engine is not known yet), and turns the answer into a
-// heartbeat. Owned by the device
+// SNMPv3 engine discovery when the engine is not known yet), then walks the mapping's
+// tables, and turns the answer into one heartbeat. Owned by the device
 // repository, which configures the public settings; never destroyed while busy, because
 // the SNMP and HTTP completions in flight point to it.
 class snmp_poller : public agent {
@@ -64,6 +66,8 @@ class snmp_poller : public agent {
   // device found an answer too big. Empty at rest.
   std::vector<std::vector<std::string>> requests_;
   int requests_sent_ = 0;  // in this cycle
+  // The walk of the mapping's table columns, after the GET; null at rest.
+  std::unique_ptr<snmp::table_walk> walk_;
   // The answer, gathered over the cycle's requests, whose heartbeat waits for its post: a
   // few values rather than a dictionary.
   snmp::oid_value_map answer_;
@@ -88,12 +92,20 @@ class snmp_poller : public agent {
  private:
   boost::system::error_code open_session();
   void close_session();
+  // The next GET of the cycle, or the walk and the heartbeat once the GETs are answered.
+  void continue_cycle();
   void send_next_request();
   // Whether the cycle goes on after this completion; every way it ends is handled here.
   bool goes_on(const boost::system::error_code& error);
   void fail_cycle(const boost::system::error_code& error);
+  void fail_cycle(const boost::format& message);  // logged as an error
+  void end_cycle();
   void handle_engine(const boost::system::error_code& error, snmp::pdu* report);
   void handle_response(const boost::system::error_code& error, snmp::pdu* response);
+  // After the GET: walks the mapping's tables if it has any, then sends the heartbeat.
+  void finish_answer();
+  void send_walk_request();
+  void handle_walk(const boost::system::error_code& error, snmp::pdu* response);
   // Splits the request the device found too big; false when it cannot be split further.
   bool split_request(std::vector<std::string> oids);
   std::unique_ptr<ctemplate::TemplateDictionary> make_heartbeat() override;

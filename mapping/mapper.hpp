@@ -12,8 +12,9 @@ class TemplateDictionary;
 
 namespace tamro {
 
-// One entry of a mapping: names the OIDs it needs before a poll and sets one template
-// variable from the response. Immutable once built; always held by shared pointer.
+// One entry of a mapping: names the OIDs it needs before a poll and sets a template
+// variable (or a section, for a table) from the response. Immutable once built; always held by
+// shared pointer.
 class mapper {
  public:
   explicit mapper(std::string name);
@@ -21,8 +22,10 @@ class mapper {
   mapper& operator=(const mapper&) = delete;
   virtual ~mapper();
 
-  // Adds the OIDs this mapper reads; nothing by default.
+  // Adds the OIDs this mapper reads with a GET; nothing by default.
   virtual void collect_oids(std::set<std::string>& oids) const;
+  // Adds the table columns this mapper walks; nothing by default.
+  virtual void collect_columns(std::set<std::string>& columns) const;
   // Appends this mapper's element under the "mappers" node; nothing by default.
   virtual void write(boost::property_tree::ptree& mappers_node) const;
   // Throws mapping_error when the response lacks the value.

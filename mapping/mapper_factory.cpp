@@ -4,12 +4,14 @@
 
 #include "mapping/mappers/const_variable.hpp"
 #include "mapping/mappers/oid_variable.hpp"
+#include "mapping/mappers/table.hpp"
 #include "mapping/transformation.hpp"
 
 namespace tamro {
 
 std::shared_ptr<const mapper> make_mapper(const std::string& element,
                                           const boost::property_tree::ptree& node) {
+  if (element == "table") return std::make_shared<mappers::table>(node);
   auto name = node.get<std::string>("name");
   std::shared_ptr<const transformation> transform;
   if (const auto keyword = node.get_optional<std::string>("transformation")) {

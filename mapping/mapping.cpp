@@ -9,6 +9,10 @@ void mapping::collect_oids(std::set<std::string>& oids) const {
   for (const auto& m : mappers_) m->collect_oids(oids);
 }
 
+void mapping::collect_columns(std::set<std::string>& columns) const {
+  for (const auto& m : mappers_) m->collect_columns(columns);
+}
+
 void mapping::apply(const snmp::oid_value_map& response,
                     ctemplate::TemplateDictionary& dictionary) const {
   for (const auto& m : mappers_) m->apply(response, dictionary);

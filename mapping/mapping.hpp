@@ -21,6 +21,7 @@ class mapping {
   const std::vector<std::shared_ptr<const mapper>>& mappers() const { return mappers_; }
 
   void collect_oids(std::set<std::string>& oids) const;
+  void collect_columns(std::set<std::string>& columns) const;
   // Applies the mappers in order; the first one that throws ends the call.
   void apply(const snmp::oid_value_map& response, ctemplate::TemplateDictionary& dictionary) const;
 

@@ -39,6 +39,16 @@ void add_oid(pdu& request, const std::string& oid) {
   snmp_add_null_var(request.get(), name.data(), name.size());
 }
 
+std::string numeric_oid_text(const oid_value::subidentifier* parts, std::size_t count) {
+  std::string text;
+  text.reserve(4 * count);
+  for (std::size_t i = 0; i < count; ++i) {
+    text += '.';
+    text += std::to_string(parts[i]);
+  }
+  return text;
+}
+
 std::string oid_text(const netsnmp_variable_list& varbind) {
   return print_oid(varbind.name, varbind.name_length);
 }

@@ -39,6 +39,10 @@ void add_oids(pdu& request, const Range& oids) {
   for (const auto& text : oids) add_oid(request, text);
 }
 
+// Dotted numbers with a leading dot (".1.3.6.1.2.1.1.5.0"), the form of an answer's keys,
+// without a trip through the library.
+std::string numeric_oid_text(const oid_value::subidentifier* parts, std::size_t count);
+
 // The varbind's name as printed by the library.
 std::string oid_text(const netsnmp_variable_list& varbind);
 

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "snmp/netsnmp/library.hpp"
+#include "snmp/oid.hpp"
 
 namespace tamro::snmp {
 namespace {
@@ -46,13 +47,6 @@ std::string unrecognized_type(unsigned char type) {
   return text + ")";
 }
 
-// Dotted numbers with a leading dot, as the keys of an answer.
-std::string object_id_text(const oid* parts, std::size_t count) {
-  std::string text;
-  for (std::size_t i = 0; i < count; ++i) text += "." + std::to_string(parts[i]);
-  return text;
-}
-
 }  // namespace
 
 std::string value_text(const netsnmp_variable_list& varbind) {
@@ -81,7 +75,7 @@ std::string value_text(const netsnmp_variable_list& varbind) {
                                               (value.counter64->low & 0xFFFFFFFFu))
                              : "0";
     case ASN_OBJECT_ID:
-      return value.objid ? object_id_text(value.objid, varbind.val_len / sizeof(oid)) : "";
+      return value.objid ? numeric_oid_text(value.objid, varbind.val_len / sizeof(oid)) : "";
     case ASN_FLOAT:
 #ifdef NETSNMP_WITH_OPAQUE_SPECIAL_TYPES
     case ASN_OPAQUE_FLOAT:  // what the library makes of a float wrapped in an Opaque

@@ -13,7 +13,7 @@ class oid_variable : public variable {
 
   void collect_oids(std::set<std::string>& oids) const override;
   void write(boost::property_tree::ptree& mappers_node) const override;
-  // Exact text match only; an empty value counts as missing.
+  // Exact text match only; an empty value is a value.
   bool get_value(const snmp::oid_value_map& response, std::string& text) const override;
 
   const std::string& oid() const { return oid_; }

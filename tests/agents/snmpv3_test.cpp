@@ -1,19 +1,13 @@
 // SNMPv3 devices and the value types of real agents, against snmpd.
 #include <gtest/gtest.h>
 
-#include <boost/asio/io_context.hpp>
-#include <boost/property_tree/ptree.hpp>
-#include <chrono>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "agents/snmp_poller.hpp"
 #include "mapping/mappers/oid_variable.hpp"
-#include "snmp/configure_snmp.hpp"
-#include "tests/snmp/library_setup.hpp"
-#include "tests/support/agent_support.hpp"
+#include "tests/agents/polling_fixture.hpp"
 #include "tests/support/snmpd.hpp"
 
 namespace tamro::agents {
@@ -49,27 +43,15 @@ std::shared_ptr<const mapping> values_mapping() {
   return std::make_shared<const mapping>("values", std::move(mappers));
 }
 
-class SnmpV3 : public ::testing::Test {
+class SnmpV3 : public test_support::Polling {
  protected:
-  SnmpV3() {
-    configure_snmp(test::snmp_section(dir));
-    test::write_file(dir.file("heartbeat.xml"),
-                     "{{IP_ADDRESS}} {{SYS_NAME}} wide={{WIDE}} object={{OBJECT}} "
-                     "empty=[{{EMPTY}}]\n");
-    boost::property_tree::ptree section;
-    section.put("heartbeat-template", dir.file("heartbeat.xml"));
-    section.put("server-uri", "http://127.0.0.1:9/");
-    agent::configure(section);
-    agent::set_transcript(&printed, false);
-  }
-  ~SnmpV3() override { agent::set_transcript(nullptr, true); }
+  SnmpV3()
+      : Polling("{{IP_ADDRESS}} {{SYS_NAME}} wide={{WIDE}} object={{OBJECT}} empty=[{{EMPTY}}]\n"),
+        device(users_and_values(dir.file("counter64.sh"))) {}
 
   snmp_poller& add(const std::string& address, const std::string& user, snmp::security_level level,
                    const std::string& auth = "", const std::string& privacy = "") {
-    pollers.push_back(std::make_unique<snmp_poller>(io, identity));
-    snmp_poller& poller = *pollers.back();
-    poller.address = address;
-    poller.peer = device.peer();
+    snmp_poller& poller = Polling::add(address, device.peer());
     poller.version = 3;
     poller.mapping = values_mapping();
     poller.usm.security_name = user;
@@ -79,25 +61,7 @@ class SnmpV3 : public ::testing::Test {
     return poller;
   }
 
-  void run_until_idle() {
-    const auto busy = [&] {
-      for (const auto& poller : pollers)
-        if (poller->busy) return true;
-      return false;
-    };
-    io.restart();
-    while (busy() && io.run_one_for(std::chrono::seconds(10))) {
-    }
-    ASSERT_FALSE(busy());
-  }
-
-  test::captured_log log;
-  test::temp_dir dir;
-  test::snmpd device{users_and_values(dir.file("counter64.sh"))};
-  std::ostringstream printed;
-  boost::asio::io_context io;
-  host_identity identity;
-  std::vector<std::unique_ptr<snmp_poller>> pollers;
+  test::snmpd device;
 };
 
 TEST_F(SnmpV3, EachSecurityLevelDeliversAndAWrongKeyFailsOnlyItsDevice) {
@@ -119,8 +83,9 @@ TEST_F(SnmpV3, EachSecurityLevelDeliversAndAWrongKeyFailsOnlyItsDevice) {
   run_until_idle();
 
   const auto heartbeat = [](const std::string& address) {
-    return "<!-- heartbeat of " + address + " -->\n" + address +
-           " tamro-test-device wide=5000000000 object=.1.3.6.1.4.1.8072.3.2.10 empty=[]\n\n";
+    return Polling::heartbeat(
+        address,
+        address + " tamro-test-device wide=5000000000 object=.1.3.6.1.4.1.8072.3.2.10 empty=[]\n");
   };
   EXPECT_EQ(printed.str(), heartbeat("10.0.0.1") + heartbeat("10.0.0.2") + heartbeat("10.0.0.3"))
       << log.text();

@@ -6,7 +6,9 @@
 
 #include "mapping/mappers/const_variable.hpp"
 #include "mapping/mappers/oid_variable.hpp"
+#include "mapping/mappers/table.hpp"
 #include "mapping/mapping_repository.hpp"
+#include "tests/support/agent_support.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace tamro {
@@ -83,6 +85,42 @@ TEST(MappingRepository, BadMapperOrMappingDropsOnlyThatMapping) {
   EXPECT_EQ(names, (std::set<std::string>{"fine"}));
 }
 
+TEST(MappingRepository, TablesSaveAndReloadAndAMalformedOneFailsOnlyItsMapping) {
+  const auto table = [](const std::string& inside) { return "<table>" + inside + "</table>"; };
+  const std::string column =
+      "<column><name>IF_MAC</name><oid>1.3.6.1.2.1.2.2.1.6</oid>"
+      "<transformation>format-mac-address</transformation></column>";
+  mappings_file file(
+      mapping_xml("interfaces",
+                  variable("A", "<oid>.1.1</oid>") +
+                      table("<name>INTERFACES</name><index>IF_INDEX</index>" + column)) +
+      mapping_xml("no-columns", table("<name>T</name>")) + mapping_xml("no-name", table(column)) +
+      mapping_xml("text-oid", table("<name>T</name><column><name>C</name>"
+                                    "<oid>IF-MIB::ifDescr</oid></column>")));
+  mapping_repository repo;
+  repo.report_item_errors(true);
+  test::captured_log log;
+  repo.load(file.path);
+  ASSERT_EQ(repo.size(), 1u);
+  for (const char* reason : {"table T has no column", "table: name is missing",
+                             "table T column C: oid \".IF-MIB::ifDescr\" is not a numeric OID"})
+    EXPECT_TRUE(log.has('E', std::string("Error while parsing mapping node: ") + reason))
+        << reason << log.text();
+
+  std::set<std::string> columns;
+  repo.get("interfaces")->collect_columns(columns);
+  EXPECT_EQ(columns, std::set<std::string>{".1.3.6.1.2.1.2.2.1.6"});
+  repo.save(file.path);
+  mapping_repository again;
+  again.load(file.path);
+  const auto& walked = mapper_at<mappers::table>(*again.get("interfaces"), 1);
+  EXPECT_EQ(walked.name(), "INTERFACES");
+  EXPECT_EQ(walked.index_variable(), "IF_INDEX");
+  ASSERT_EQ(walked.columns().size(), 1u);
+  EXPECT_EQ(walked.columns()[0].oid, ".1.3.6.1.2.1.2.2.1.6");
+  EXPECT_STREQ(walked.columns()[0].transform->name(), "format-mac-address");
+}
+
 TEST(MappingRepository, SaveAndReloadKeepsOidsConstantsAndOidTransformations) {
   mappings_file file(
       mapping_xml("m", variable("UP",
@@ -118,8 +156,8 @@ TEST(MappingRepository, SampleFileLoadsAsWrittenWithNumericOids) {
   repo.load(sample);
   std::set<std::string> names;
   for (const auto& item : repo) names.insert(item.first);
-  EXPECT_EQ(names, (std::set<std::string>{"mib2-interface-counters", "mib2-interfaces",
-                                          "mib2-system", "net-snmp-host"}));
+  EXPECT_EQ(names, (std::set<std::string>{"host-storage", "if-table", "mib2-interface-counters",
+                                          "mib2-interfaces", "mib2-system", "net-snmp-host"}));
 
   for (const auto& item : repo) {
     EXPECT_FALSE(item.second->mappers().empty()) << item.first;

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <atomic>
 #include <chrono>
+#include <sstream>
 #include <stdexcept>
 
 namespace tamro::test {
@@ -75,6 +76,22 @@ std::string snmpd::get(const std::string& oid) const {
   if (code != 0) throw std::runtime_error("snmpget " + oid + " failed: " + output);
   while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
   return output;
+}
+
+std::vector<std::string> snmpd::walk(const std::string& oid) const {
+  int code = -1;
+  const auto output = run_tool({"snmpwalk", "-v2c", "-c", options_.community, "-t", "1", "-r", "1",
+                                "-On", "-Oq", peer(), oid},
+                               &code);
+  if (code != 0) throw std::runtime_error("snmpwalk " + oid + " failed: " + output);
+  std::vector<std::string> lines;
+  std::istringstream in(output);
+  for (std::string line; std::getline(in, line);) {
+    for (auto quote = line.find('"'); quote != std::string::npos; quote = line.find('"'))
+      line.erase(quote, 1);
+    if (!line.empty()) lines.push_back(line);
+  }
+  return lines;
 }
 
 void snmpd::stop() {

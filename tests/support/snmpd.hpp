@@ -46,6 +46,10 @@ class snmpd {
   // The value of one OID as snmpget prints it alone (-Oqv); throws on failure.
   std::string get(const std::string& oid) const;
 
+  // The lines snmpwalk prints for a subtree (-On -Oq): ".1.3.6.1.2.1.2.2.1.2.1 lo", strings
+  // without their quotes; throws on failure.
+  std::vector<std::string> walk(const std::string& oid) const;
+
   // Ends the daemon with SIGTERM (SIGKILL if it lingers).
   void stop();
 

@@ -20,7 +20,7 @@ import xml.etree.ElementTree as ET
 
 # Mappings that suit an snmpd host, in order of preference; the first one that the sample
 # mappings file has is used for each device in turn.
-PREFERRED = ["mib2-system", "net-snmp-host"]
+PREFERRED = ["if-table", "mib2-system", "net-snmp-host"]
 
 
 def child(parent, path):

@@ -6,7 +6,7 @@ file. This reads that file (and, with --follow, keeps reading as it grows) and p
 each heartbeat says: which agent sent it, the device's values, the statistics and the alarm
 transitions. It knows nothing of a particular template: every non-empty leaf element of the
 heartbeat is shown, elements with an "id" and a "status" attribute as alarms, elements with
-an "id" only as statistics.
+an "id" only as statistics, and elements with an "index" (a table's rows) one line each.
 
 Usage: show_heartbeats.py RECORD [--follow] [--agent-ip ADDRESS]
 """
@@ -22,7 +22,9 @@ SKIPPED = {"heartbeat-counter", "agent-mac-address", "ip-address"}
 
 def leaves(element, prefix=""):
     for child in element:
-        if len(child):
+        if "index" in child.attrib:  # a table row: shown as one leaf of its own
+            yield f"{prefix}{child.tag}", child
+        elif len(child):
             yield from leaves(child, f"{prefix}{child.tag}/")
         else:
             yield f"{prefix}{child.tag}", child
@@ -39,10 +41,14 @@ def describe(entry, agent_ip):
     address = (root.findtext(".//ip-address") or "?").strip()
     counter = (root.findtext(".//heartbeat-counter") or "").strip()
     kind = "status" if address == agent_ip else "device"
-    values, statistics, alarms = [], [], []
+    values, statistics, alarms, rows = [], [], [], []
     for name, element in leaves(root):
         text = (element.text or "").strip()
-        if "id" in element.attrib and "status" in element.attrib:
+        if "index" in element.attrib:
+            cells = [f"{cell.tag}={cell.text.strip()}" for cell in element
+                     if cell.text and cell.text.strip()]
+            rows.append(f"{element.tag} {element.get('index')}: " + "  ".join(cells))
+        elif "id" in element.attrib and "status" in element.attrib:
             value = element.get("value", "")
             alarms.append(f"ALARM {element.get('id')} {element.get('status').upper()}"
                           + (f" (value {value})" if value else "")
@@ -55,7 +61,7 @@ def describe(entry, agent_ip):
     now = time.strftime("%H:%M:%S")
     head = f"[{now}] {kind:6} {address:15} heartbeat {counter or '?'}"
     lines = [head + ("  " + "  ".join(values) if values else "")]
-    lines += [f"{'':27}{line}" for line in statistics + alarms]
+    lines += [f"{'':27}{line}" for line in rows + statistics + alarms]
     return "\n".join(lines)
 
 

@@ -1,0 +1,158 @@
+// Tables walked into heartbeat sections, against snmpd's own interface and storage tables.
+#include <gtest/gtest.h>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/property_tree/ptree.hpp>
+#include <boost/property_tree/xml_parser.hpp>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "agents/snmp_poller.hpp"
+#include "mapping/mappers/table.hpp"
+#include "snmp/table_walk.hpp"
+#include "tests/agents/polling_fixture.hpp"
+#include "tests/support/snmpd.hpp"
+
+namespace tamro::agents {
+namespace {
+
+const std::string if_descr = ".1.3.6.1.2.1.2.2.1.2";
+const std::string if_type = ".1.3.6.1.2.1.2.2.1.3";
+const std::string storage_descr = ".1.3.6.1.2.1.25.2.3.1.3";
+const std::string slow_column = ".1.3.6.1.4.1.99999.66.1";
+
+std::shared_ptr<const mapping> tables(const std::string& xml) {
+  std::istringstream in("<mappers>" + xml + "</mappers>");
+  boost::property_tree::ptree tree;
+  boost::property_tree::read_xml(in, tree);
+  std::vector<std::shared_ptr<const mapper>> mappers;
+  for (const auto& child : tree.get_child("mappers"))
+    mappers.push_back(std::make_shared<mappers::table>(child.second));
+  return std::make_shared<const mapping>("tables", std::move(mappers));
+}
+
+std::string column(const std::string& name, const std::string& oid) {
+  return "<column><name>" + name + "</name><oid>" + oid + "</oid></column>";
+}
+
+// index -> value of one column, from snmpwalk's lines.
+std::map<std::string, std::string> walked(const test::snmpd& device, const std::string& oid) {
+  std::map<std::string, std::string> cells;
+  for (const std::string& line : device.walk(oid)) {
+    const auto blank = line.find(' ');
+    cells[line.substr(oid.size() + 1, blank - oid.size() - 1)] =
+        blank == std::string::npos ? "" : line.substr(blank + 1);
+  }
+  return cells;
+}
+
+// Answers GETNEXT in its subtree with one row; the first call after the file named was made
+// takes two seconds.
+test::snmpd_options slow_table(const std::string& script, const std::string& pause_file) {
+  test::write_file(script, "[ -e " + pause_file + " ] && rm " + pause_file +
+                               " && sleep 2\n[ \"$1\" = -n ] && [ \"$2\" = " + slow_column +
+                               " ] && printf '%s.7\\ninteger\\n42\\n' \"$2\"\n");
+  test::snmpd_options options;
+  options.extra_lines = {"pass " + slow_column + " /bin/sh " + script};
+  return options;
+}
+
+class Tables : public test_support::Polling {
+ protected:
+  Tables()
+      : Polling(
+            "{{#INTERFACES}}{{IF_INDEX}}={{IF_DESCR}}/{{IF_TYPE}};{{/INTERFACES}}"
+            "|{{#MIXED}}{{I}}:{{A}}:{{B}};{{/MIXED}}|{{#SLOW}}{{S}};{{/SLOW}}\n"),
+        device(slow_table(dir.file("slow.sh"), dir.file("pause"))) {}
+
+  test::snmpd device;
+};
+
+TEST_F(Tables, RowsAreWhatSnmpwalkSeesWithEitherVersionAndMissingCellsAreEmpty) {
+  const auto mapping = tables("<table><name>INTERFACES</name><index>IF_INDEX</index>" +
+                              column("IF_DESCR", if_descr) + column("IF_TYPE", if_type) +
+                              "</table><table><name>MIXED</name><index>I</index>" +
+                              column("A", if_descr) + column("B", storage_descr) + "</table>");
+  const auto descriptions = walked(device, if_descr);
+  const auto types = walked(device, if_type);
+  const auto storage = walked(device, storage_descr);
+  ASSERT_FALSE(descriptions.empty());
+  ASSERT_FALSE(storage.empty());
+
+  // Rows in OID order: "10" after "9", whatever the text order.
+  std::map<std::vector<unsigned long>, std::string> interfaces, mixed;
+  const auto order = [](const std::string& index) {
+    return std::vector<unsigned long>{std::stoul(index)};
+  };
+  for (const auto& [index, text] : descriptions)
+    interfaces[order(index)] = index + "=" + text + "/" + types.at(index) + ";";
+  for (const auto& cells : {descriptions, storage})
+    for (const auto& entry : cells) {
+      const auto in = [&](const std::map<std::string, std::string>& c) {
+        const auto found = c.find(entry.first);
+        return found == c.end() ? std::string() : found->second;
+      };
+      mixed[order(entry.first)] = entry.first + ":" + in(descriptions) + ":" + in(storage) + ";";
+    }
+  std::string expected;
+  for (const auto& row : interfaces) expected += row.second;
+  expected += "|";
+  for (const auto& row : mixed) expected += row.second;
+  expected += "|";
+
+  for (const int version : {0, 1}) {  // GETNEXT, then GETBULK
+    const std::string address = "10.0.0." + std::to_string(version + 1);
+    snmp_poller& poller = add(address, device.peer());
+    poller.version = version;
+    poller.community = "public";
+    poller.mapping = mapping;
+    printed.str("");
+    poller.start_heartbeat();
+    run_until_idle();
+    EXPECT_EQ(printed.str(), heartbeat(address, expected + "\n")) << log.text();
+  }
+}
+
+TEST_F(Tables, RowsAreCappedAndAWalkThatTimesOutFailsTheCycleUntilTheDeviceAnswers) {
+  // The cap ends a column after its rows: walked through a session of the service alone.
+  auto& service = boost::asio::use_service<snmp::service>(io);
+  snmp::service::session_handle session = nullptr;
+  boost::system::error_code error;
+  service.open(error, session, 1, device.peer(), "public");
+  ASSERT_FALSE(error) << error.message();
+  snmp::table_walk capped({storage_descr}, 1, 2);
+  while (!capped.finished()) {
+    snmp::pdu request = capped.next_request();
+    service.async_send(session, request, [&](const boost::system::error_code& e, snmp::pdu* r) {
+      ASSERT_FALSE(e) << e.message();
+      EXPECT_EQ(capped.take(*r->get()), "");
+    });
+    io.restart();
+    io.run();
+  }
+  EXPECT_EQ(capped.values().size(), 2u);
+  service.close(session);
+
+  snmp_poller& poller = add("10.0.0.1", device.peer());
+  poller.version = 1;
+  poller.community = "public";
+  poller.timeout = 1;
+  poller.mapping = tables("<table><name>SLOW</name>" + column("S", slow_column) + "</table>");
+
+  test::write_file(dir.file("pause"), "");
+  poller.start_heartbeat();
+  run_until_idle();
+  EXPECT_TRUE(log.has('E', "10.0.0.1 - SNMP response error: Timeout")) << log.text();
+  EXPECT_EQ(printed.str(), "");
+
+  poller.timeout = 5;        // the device may still be busy with the last walk
+  poller.start_heartbeat();  // the next tick
+  run_until_idle();
+  EXPECT_EQ(printed.str(), heartbeat("10.0.0.1", "||42;\n")) << log.text();
+}
+
+}  // namespace
+}  // namespace tamro::agents
