@@ -144,10 +144,29 @@ void application::main_loop() {
 
   start_time_ = clock::now();
   log_info(boost::format("--- %1% started ---") % version_text);
-  while (!stop_requested_) {
-    reload_configuration();
+  reload_configuration();
+  for (;;) {
     if (service_) service_->report_running();
     run_io_cycle();
+    if (stop_requested_) break;
+    reload_or_keep_configuration();
+  }
+}
+
+// A typo in a reload must not end the monitoring of every device: the devices go on being
+// polled with what was in force until a reload succeeds.
+void application::reload_or_keep_configuration() {
+  try {
+    reload_configuration();
+  } catch (const std::exception& e) {
+    const std::string message = std::string(e.what()) +
+                                " - the running configuration is kept; correct the file and "
+                                "reload again";
+    log_error(message);
+    if (service_) {
+      service_->report_running();
+      service_->report_status("reload failed: " + message);
+    }
   }
 }
 

@@ -3,6 +3,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
+#include <boost/optional.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <chrono>
 #include <memory>
@@ -48,9 +49,15 @@ class application {
   void poll_once();
   void report_error(const std::string& message);
 
+  struct staged_configuration;
+  // Start: loads the configuration or throws. Reload: the same, and a failure keeps the
+  // configuration in force.
   void reload_configuration();
-  void load_configuration();
-  void load_reporting(const boost::property_tree::ptree& reporting);
+  void reload_or_keep_configuration();
+  staged_configuration read_configuration();
+  void read_reporting(const boost::property_tree::ptree& reporting, staged_configuration& staged);
+  void apply_configuration(staged_configuration& staged);
+  void apply_logging(const boost::property_tree::ptree& logging);
   void save_configuration();
 
   void run_io_cycle();
@@ -66,6 +73,7 @@ class application {
   int exit_code_ = 0;
   std::string configuration_file_;
   boost::property_tree::ptree configuration_;
+  boost::optional<boost::property_tree::ptree> logging_in_force_;
   bool foreground_ = false;
   bool verbose_ = false;
   bool check_ = false;

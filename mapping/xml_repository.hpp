@@ -30,9 +30,12 @@ class xml_repository {
 
   // Comments are kept and whitespace is not trimmed. File, parse and missing-root errors
   // propagate and leave the items as they were.
-  void load(const std::string& path) {
-    const boost::property_tree::ptree tree = read_xml_file(path, 0);
-    load(tree.get_child(root_name()));
+  void load(const std::string& path) { load(read_root(path)); }
+
+  // The file's root element, for a load that must not start before every file has been
+  // read; throws as load(path) does.
+  boost::property_tree::ptree read_root(const std::string& path) const {
+    return read_xml_file(path, 0).get_child(root_name());
   }
 
   // Reconciles with the items held: every child that yields an item replaces the item under

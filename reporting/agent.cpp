@@ -63,26 +63,23 @@ int read_count(const boost::property_tree::ptree& section, const char* key, int 
 
 }  // namespace
 
-void agent::configure(const boost::property_tree::ptree& section) {
-  auto& config = posting();
-  config.options.set(http::request_content_type{"application/xml; charset=\"utf-8\""});
-  config.options.set(http::request_method{"POST"});
+posting_settings read_posting_settings(const boost::property_tree::ptree& section) {
+  posting_settings settings;
+  settings.options.set(http::request_content_type{"application/xml; charset=\"utf-8\""});
+  settings.options.set(http::request_method{"POST"});
   try {
-    config.template_name = section.get<std::string>("heartbeat-template");
-    config.server = url::from_string(section.get<std::string>("server-uri"));
-    config.options.set(
+    settings.template_name = section.get<std::string>("heartbeat-template");
+    settings.server = url::from_string(section.get<std::string>("server-uri"));
+    settings.options.set(
         http::user_agent{section.get<std::string>("user-agent", "klav-agent/1.0 (TAMRO)")});
   } catch (const std::exception& e) {
     throw configuration_error(e.what());
   }
-  // The cache would hand back the template of the previous load; a reload must read the
-  // file again so an edited (or broken) template takes effect now, not at the next start.
-  ctemplate::mutable_default_template_cache()->ClearCache();
-  if (!ctemplate::mutable_default_template_cache()->LoadTemplate(config.template_name,
-                                                                 template_strip)) {
-    throw std::runtime_error("unable to load and parse template file " + config.template_name);
-  }
-  config.options.set(https::ignore_cert_hostname{
+  // Parsed in a cache of its own, so a broken template leaves the running one in place.
+  ctemplate::TemplateCache trial;
+  if (!trial.LoadTemplate(settings.template_name, template_strip))
+    throw std::runtime_error("unable to load and parse template file " + settings.template_name);
+  settings.options.set(https::ignore_cert_hostname{
       section.get_optional<bool>("ignore-cert-hostname").value_or(false)});
   // Every load sets the list afresh: an element the operator removed must stop applying.
   std::vector<std::int32_t> codes;
@@ -96,14 +93,34 @@ void agent::configure(const boost::property_tree::ptree& section) {
       }
     }
   }
-  config.options.set(https::ignore_cert_errors{std::move(codes)});
-  config.options.set(http::timeout{std::chrono::seconds(
+  settings.options.set(https::ignore_cert_errors{std::move(codes)});
+  settings.options.set(http::timeout{std::chrono::seconds(
       read_count(section, "http-timeout", static_cast<int>(http::timeout{}.value.count()), 1,
                  std::numeric_limits<int>::max()))});
-  config.options.set(https::ca_file{section.get("ca-file", std::string())});
-  config.queue.set_limit(static_cast<std::size_t>(
+  settings.options.set(https::ca_file{section.get("ca-file", std::string())});
+  settings.max_concurrent_posts = static_cast<std::size_t>(
       read_count(section, "max-concurrent-posts", static_cast<int>(post_queue::default_limit), 1,
-                 most_concurrent_posts)));
+                 most_concurrent_posts));
+  return settings;
+}
+
+void agent::configure(const boost::property_tree::ptree& section) {
+  configure(read_posting_settings(section));
+}
+
+void agent::configure(const posting_settings& settings) {
+  auto& config = posting();
+  // The cache would hand back the template of the previous load; a reload must read the
+  // file again so an edited template takes effect now, not at the next start.
+  ctemplate::mutable_default_template_cache()->ClearCache();
+  if (!ctemplate::mutable_default_template_cache()->LoadTemplate(settings.template_name,
+                                                                 template_strip)) {
+    throw std::runtime_error("unable to load and parse template file " + settings.template_name);
+  }
+  config.template_name = settings.template_name;
+  config.server = settings.server;
+  config.options = settings.options;
+  config.queue.set_limit(settings.max_concurrent_posts);
   // A reload may change the trust; the sessions kept under the old one are not resumed.
   config.tls = std::make_shared<tls_client_context>();
   config.stopped = false;

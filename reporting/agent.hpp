@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "reporting/posting_settings.hpp"
 #include "reporting/requested_items.hpp"
 
 namespace ctemplate {
@@ -34,6 +35,8 @@ class agent {
   // Shared by all agents and replaced by each call; throws configuration_error or
   // std::runtime_error (template that does not load).
   static void configure(const boost::property_tree::ptree& agent_section);
+  // Puts settings read by read_posting_settings in force.
+  static void configure(const posting_settings& settings);
   static void clear_template_cache();
   // Test mode: every rendered heartbeat (or, when post is set, every reply) is written to
   // out; without post nothing is sent and the print counts as the delivery.
