@@ -19,7 +19,7 @@
 
 namespace tamro {
 
-// The root of the running agent: owns the configuration, the I/O service, the repositories,
+// The root of the running agent: owns the I/O service, the repositories,
 // the status reporter and the scheduling tick, and runs the main loop until a stop.
 class application {
  public:
@@ -58,7 +58,7 @@ class application {
   void read_reporting(const boost::property_tree::ptree& reporting, staged_configuration& staged);
   void apply_configuration(staged_configuration& staged);
   void apply_logging(const boost::property_tree::ptree& logging);
-  void save_configuration();
+  void save_reporting_interval(long seconds);
 
   void run_io_cycle();
   // now: the tick's scheduled time, in whole seconds of UTC.
@@ -72,7 +72,6 @@ class application {
 
   int exit_code_ = 0;
   std::string configuration_file_;
-  boost::property_tree::ptree configuration_;
   boost::optional<boost::property_tree::ptree> logging_in_force_;
   bool foreground_ = false;
   bool verbose_ = false;

@@ -34,7 +34,6 @@ constexpr int max_reporting_interval = 7200;
 // Everything a load reads from the files, checked, before any of it is put in force: a
 // reload whose files do not load leaves the running configuration as it was.
 struct application::staged_configuration {
-  ptree tree;
   ptree logging;
   posting_settings posting;
   ptree snmp;
@@ -59,9 +58,9 @@ void application::reload_configuration() {
 application::staged_configuration application::read_configuration() {
   log_debug(boost::format("loading configuration from %1%") % configuration_file_);
   staged_configuration staged;
-  staged.tree =
+  const ptree tree =
       read_xml_file(configuration_file_, boost::property_tree::xml_parser::trim_whitespace);
-  const ptree& root = staged.tree.get_child("tamro-configuration");
+  const ptree& root = tree.get_child("tamro-configuration");
 
   staged.logging = with_default(root.get_child("logging"), "file", default_log_file());
   if (check_) {
@@ -154,7 +153,6 @@ void application::apply_configuration(staged_configuration& staged) {
   log_info(boost::format("MAC address %1%") % identity_.mac_address);
   if (staged.reporting_interval)
     reporter_.interval = boost::posix_time::seconds(*staged.reporting_interval);
-  configuration_ = std::move(staged.tree);
 }
 
 void application::apply_logging(const ptree& logging) {
@@ -165,6 +163,14 @@ void application::apply_logging(const ptree& logging) {
   }
 }
 
-void application::save_configuration() { write_xml_file(configuration_file_, configuration_); }
+// The file on disk, not the copy of the last load: the operator may have edited it since,
+// and the edit must reach the next reload. A file that does not read (an edit half done) is
+// left alone; the save is tried again at the next tick.
+void application::save_reporting_interval(long seconds) {
+  ptree tree =
+      read_xml_file(configuration_file_, boost::property_tree::xml_parser::trim_whitespace);
+  tree.put("tamro-configuration.reporting.heartbeat-interval", seconds);
+  write_xml_file(configuration_file_, tree);
+}
 
 }  // namespace tamro

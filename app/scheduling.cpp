@@ -62,10 +62,8 @@ void application::save_changes() {
   }
   pushed_lists_.save_pending();
   if (reporter_.interval_changed) {
-    configuration_.put("tamro-configuration.reporting.heartbeat-interval",
-                       reporter_.interval.total_seconds());
     try {
-      save_configuration();
+      save_reporting_interval(reporter_.interval.total_seconds());
       reporter_.interval_changed = false;
     } catch (const std::exception& e) {
       log_error(boost::format("could not save changes to %1%: %2%") % configuration_file_ %
