@@ -52,6 +52,7 @@ void snmp_poller::start_heartbeat() {
   if (const auto error = open_session()) {
     // This device's cycle fails; the others and the status reporter go on.
     log_error(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
+    last_failure = "SNMP request failed: " + error.message();
     return;
   }
   service_.async_send(session_, request,
@@ -131,6 +132,7 @@ void snmp_poller::handle_response(const boost::system::error_code& error, snmp::
   }
   if (error) {
     log_error(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
+    last_failure = "SNMP request failed: " + error.message();
     busy = false;
     return;
   }
@@ -162,12 +164,14 @@ std::unique_ptr<ctemplate::TemplateDictionary> snmp_poller::make_heartbeat() {
     return dictionary;
   } catch (const mapping_error& e) {
     log_error(boost::format("%1% - response mapping error: %2%") % name() % e.what());
+    last_failure = std::string("response mapping error: ") + e.what();
     busy = false;
     if (!requested_alarms.empty() || !requested_statistics.empty() || !pending_traps.empty())
       resend_without_requests();
   } catch (const std::exception& e) {
     log_error(boost::format("%1% - %2%") % name() % e.what());
     log_info(boost::format("%1% - SNMP response discarded, heartbeat not sent") % name());
+    last_failure = e.what();
     busy = false;
   }
   return nullptr;

@@ -123,12 +123,30 @@ void application::poll_once() {
   io_service_.run();
   agent::set_transcript(nullptr, true);
 
+  // Every failure on standard error with its reason: a test run that says nothing about
+  // what went wrong is no test.
+  const auto failed = [&](const agent& polled) {
+    if (polled.last_delivered == now) return false;
+    std::cerr << polled.name() << ": "
+              << (polled.last_failure.empty() ? "no heartbeat delivered" : polled.last_failure)
+              << std::endl;
+    return true;
+  };
   std::size_t answered = 0;
-  for (const auto& entry : devices_) {
-    if (entry.second->heartbeat_counter() > 0) ++answered;
-  }
+  for (const auto& entry : devices_)
+    if (!failed(*entry.second)) ++answered;
+  const bool reporter_failed = failed(reporter_);
+  for (const std::string& dropped : devices_.item_errors())
+    std::cerr << devices_file_ << ": device not polled: " << dropped << std::endl;
   std::cerr << answered << " of " << devices_.size() << " devices answered" << std::endl;
-  if (answered < devices_.size()) exit_code_ = 1;
+  if (devices_.empty()) {
+    throw std::runtime_error(devices_.item_errors().empty()
+                                 ? "no device to poll: " + devices_file_ + " lists none"
+                                 : "no device to poll: every device of " + devices_file_ +
+                                       " was dropped (see above)");
+  }
+  if (answered < devices_.size() || reporter_failed || !devices_.item_errors().empty())
+    exit_code_ = 1;
 }
 
 void application::main_loop() {

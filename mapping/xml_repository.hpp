@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "config/xml_file.hpp"
 #include "mapping/item_not_found.hpp"
@@ -42,6 +43,7 @@ class xml_repository {
   // its key (a later duplicate wins), a child that fails is reported and skipped, and every
   // key not delivered again, including one whose new content failed, goes to remove().
   void load(const boost::property_tree::ptree& node) {
+    item_errors_.clear();
     std::set<Key> dropped;
     for (const auto& entry : items_) dropped.insert(entry.first);
 
@@ -53,6 +55,7 @@ class xml_repository {
         items_[key] = std::move(item);
         dropped.erase(key);
       } catch (const std::exception& e) {
+        item_errors_.push_back(e.what());
         on_item_error(e);
       }
     }
@@ -79,6 +82,8 @@ class xml_repository {
   const_iterator end() const { return items_.end(); }
   std::size_t size() const { return items_.size(); }
   bool empty() const { return items_.empty(); }
+  // Why each child that the last load skipped was skipped.
+  const std::vector<std::string>& item_errors() const { return item_errors_; }
 
  protected:
   virtual void on_item_error(const std::exception& /*e*/) {}
@@ -102,6 +107,7 @@ class xml_repository {
   }
 
   item_map items_;
+  std::vector<std::string> item_errors_;
 };
 
 }  // namespace tamro

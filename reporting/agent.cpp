@@ -197,12 +197,14 @@ bool agent::begin_post() {
     log_error(boost::format("%1% - the heartbeat template %2% expanded to nothing; heartbeat not "
                             "sent") %
               name() % config.template_name);
+    last_failure = "the heartbeat template " + config.template_name + " expanded to nothing";
     busy = false;
     return false;
   }
   if (config.transcript && !config.post) {
     *config.transcript << "<!-- heartbeat of " << name() << " -->\n" << text << std::endl;
     last_delivered = cycle_start;
+    last_failure.clear();
     busy = false;
     return false;
   }
@@ -250,17 +252,24 @@ void agent::end_exchange() {
   }
 }
 
+void agent::post_failed(const boost::system::error_code& error) {
+  log_error(boost::format("%1% - while sending heartbeat to server: %2%") % name() %
+            error.message());
+  last_failure =
+      "heartbeat not delivered to " + posting().server.to_string() + ": " + error.message();
+}
+
 void agent::handle_open(const exchange& stream, const boost::system::error_code& error) {
   if (stream != stream_) return;
   if (error) {
     end_exchange();
-    log_error(boost::format("%1% - while sending heartbeat to server: %2%") % name() %
-              error.message());
+    post_failed(error);
     return;
   }
   const std::size_t length = stream_->content_length();
   if (length == 0) {
     log_warning(boost::format("%1% - HTTP response without content received") % name());
+    last_failure = "HTTP response without content received from " + posting().server.to_string();
     end_exchange();
     return;
   }
@@ -301,11 +310,11 @@ void agent::handle_read(const exchange& stream, const boost::system::error_code&
   const auto reply = std::move(response_buffer_);
   if (error == boost::asio::error::operation_aborted) return;
   if (error) {
-    log_error(boost::format("%1% - while sending heartbeat to server: %2%") % name() %
-              error.message());
+    post_failed(error);
     return;
   }
   last_delivered = cycle_start;
+  last_failure.clear();
   if (log_debug.enabled())
     log_debug(boost::format("%1% - HTTP response received (%2% bytes)") % name() % bytes);
   const auto data = reply->data();

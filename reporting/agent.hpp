@@ -95,6 +95,8 @@ class agent {
   std::vector<requested_alarm> requested_alarms;
   boost::posix_time::ptime cycle_start;
   boost::posix_time::ptime last_delivered;
+  // Why the last cycle delivered nothing; empty once a cycle delivered.
+  std::string last_failure;
   // The longest interval a reply may set; an agent whose interval is written back to a
   // file with a narrower range lowers it.
   std::int32_t longest_interval_seconds = std::numeric_limits<std::int32_t>::max();
@@ -116,6 +118,7 @@ class agent {
   // Cancels the exchange in flight, if any; its completion still runs (with an error).
   void close_stream();
   void handle_open(const exchange& stream, const boost::system::error_code& error);
+  void post_failed(const boost::system::error_code& error);
   void read_body(const exchange& stream, std::size_t remaining, std::size_t transferred);
   void handle_read(const exchange& stream, const boost::system::error_code& error,
                    std::size_t bytes);

@@ -5,6 +5,7 @@
 #include <boost/filesystem.hpp>
 
 #include "tests/app/agent_files.hpp"
+#include "tests/support/agent_support.hpp"
 #include "tests/support/child_process.hpp"
 #include "tests/support/snmpd.hpp"
 
@@ -110,6 +111,49 @@ TEST(OnceMode, PrintsEveryHeartbeatAndTellsWhetherEveryDeviceAnswered) {
   const auto silent = run_tamro(files, {"--once"});
   EXPECT_EQ(silent.exit_code, 1) << silent.output;
   EXPECT_TRUE(contains(silent.output, "1 of 2 devices answered")) << silent.output;
+  EXPECT_TRUE(contains(silent.output, "127.0.0.2: SNMP request failed: Timeout")) << silent.output;
+}
+
+TEST(OnceMode, EveryUndeliveredHeartbeatAndDroppedDeviceFailsTheRunWithItsReason) {
+  snmpd device_agent;
+  temp_dir server_dir;
+  management_server server{server_dir};
+  agent_files files;
+  files.mappings = system_mapping;
+  files.devices = "<devices>" + device("127.0.0.1", device_agent.port()) + "</devices>\n";
+  files.server_uri = server.url();
+  files.write();
+  const auto delivered = run_tamro(files, {"--once", "--post"});
+  EXPECT_EQ(delivered.exit_code, 0) << delivered.output;
+  EXPECT_TRUE(contains(delivered.output, "<!-- reply to 127.0.0.1 -->")) << delivered.output;
+
+  // Nothing listens on the port; then TLS to the plain server.
+  for (const std::string& uri :
+       {std::string("http://127.0.0.1:9/heartbeat"),
+        "https://127.0.0.1:" + std::to_string(server.port()) + "/heartbeat"}) {
+    files.server_uri = uri;
+    files.write();
+    const auto failed = run_tamro(files, {"--once", "--post"});
+    EXPECT_EQ(failed.exit_code, 1) << failed.output;
+    for (const std::string name : {"127.0.0.1", "<status reporter>"})
+      EXPECT_TRUE(contains(failed.output, name + ": heartbeat not delivered to " + uri + ": "))
+          << failed.output;
+  }
+
+  files.devices = "<devices>" + device("10.0.0.300", 161) + "</devices>\n";
+  files.write();
+  const auto dropped = run_tamro(files, {"--once"});
+  EXPECT_EQ(dropped.exit_code, 1);
+  for (const char* line :
+       {"devices.xml: device not polled: invalid agent IP address: 10.0.0.300\n",
+        "0 of 0 devices answered\n", "Error: no device to poll: every device of "})
+    EXPECT_TRUE(contains(dropped.output, line)) << line << "\n" << dropped.output;
+
+  files.devices = "<devices/>\n";
+  files.write();
+  const auto none = run_tamro(files, {"--once"});
+  EXPECT_EQ(none.exit_code, 1);
+  EXPECT_TRUE(contains(none.output, "devices.xml lists none\n")) << none.output;
 }
 
 }  // namespace
