@@ -3,8 +3,10 @@
 #include <stdexcept>
 
 #include "app/application.hpp"
+#include "app/configuration_audit.hpp"
 #include "app/host_discovery.hpp"
 #include "app/paths.hpp"
+#include "app/platform.hpp"
 #include "app/version.hpp"
 #include "config/xml_file.hpp"
 #include "log/logger.hpp"
@@ -43,6 +45,12 @@ struct application::staged_configuration {
   ptree devices;
   host_identity identity;
   boost::optional<int> reporting_interval;
+  // What the files hold that a start reads leniently or ignores.
+  std::vector<std::string> findings;
+
+  void add(const std::vector<std::string>& more) {
+    findings.insert(findings.end(), more.begin(), more.end());
+  }
 };
 
 void application::reload_configuration() {
@@ -61,8 +69,15 @@ application::staged_configuration application::read_configuration() {
   const ptree tree =
       read_xml_file(configuration_file_, boost::property_tree::xml_parser::trim_whitespace);
   const ptree& root = tree.get_child("tamro-configuration");
+  staged.add(loose_xml_file_problems(configuration_file_));
+  staged.add(audit_configuration(tree, configuration_file_));
 
   staged.logging = with_default(root.get_child("logging"), "file", default_log_file());
+  const auto log_file = staged.logging.get<std::string>("file");
+  if (const std::string problem = platform::write_access_problem(log_file); !problem.empty())
+    staged.findings.push_back(configuration_file_ + ": logging/file: " + log_file +
+                              " cannot be written (" + problem +
+                              "); nothing would be logged there");
   if (check_) {
     // The check reports on the console and leaves the log file alone.
     staged.logging.erase("file");
@@ -80,6 +95,8 @@ application::staged_configuration application::read_configuration() {
   staged.mappings_file = root.get("mappings-file", default_mappings_file());
   log_debug(boost::format("loading mappings from %1%") % staged.mappings_file);
   staged.mappings = mappings_.read_root(staged.mappings_file);
+  staged.add(loose_xml_file_problems(staged.mappings_file));
+  staged.add(audit_mappings(staged.mappings, staged.mappings_file));
 
   staged.devices_file = root.get("devices-file", default_devices_file());
   // A process killed between writing one of its files and renaming it left the text behind.
@@ -89,6 +106,8 @@ application::staged_configuration application::read_configuration() {
       remove_leftover_temporaries(*written);
   log_debug(boost::format("loading agents from %1%") % staged.devices_file);
   staged.devices = devices_.read_root(staged.devices_file);
+  staged.add(loose_xml_file_problems(staged.devices_file));
+  staged.add(audit_devices(staged.devices, staged.devices_file));
 
   read_reporting(root.get_child("reporting"), staged);
   return staged;
@@ -137,6 +156,13 @@ void application::apply_configuration(staged_configuration& staged) {
     throw;
   }
   logging_in_force_ = staged.logging;
+  // A start goes on with what it can read; the check counts each as a problem.
+  for (const std::string& finding : staged.findings) {
+    if (check_)
+      log_error(finding);
+    else
+      log_warning(finding);
+  }
   agent::configure(staged.posting);
 
   mappings_file_ = staged.mappings_file;

@@ -12,6 +12,9 @@ std::string home_path(const std::string& home, const char* relative);
 int reload_signal();
 // First adapter's hardware address as six bytes; throws std::runtime_error when there is none.
 std::string first_adapter_hardware_address();
+// Why this process could not append to the file (created when missing), or empty when it
+// could; looks without opening or creating anything.
+std::string write_access_problem(const std::string& path);
 // Lets the process hold one socket per device in flight.
 void raise_open_file_limit();
 

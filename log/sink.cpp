@@ -68,14 +68,19 @@ std::string dated_name(const std::string& path, const boost::gregorian::date& da
 
 }  // namespace
 
-int threshold_for_name(std::string name) {
+std::optional<int> level_for_name(std::string name) {
   std::transform(name.begin(), name.end(), name.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (name == "off" || name == "disable" || name == "disabled") return 0;
   if (name == "debug") return debug;
   if (name == "info" || name == "information") return info;
+  if (name == "warning" || name == "warn") return warning;
   if (name == "error") return error;
-  return warning;
+  return std::nullopt;
+}
+
+int threshold_for_name(std::string name) {
+  return level_for_name(std::move(name)).value_or(warning);
 }
 
 sink::sink() : console_stream_(std::cout.rdbuf()), stream_(&buffer_) {}

@@ -5,6 +5,7 @@
 #include <boost/property_tree/ptree_fwd.hpp>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -14,8 +15,10 @@ namespace tamro::log {
 
 enum level : int { debug = 1, info = 2, warning = 3, error = 4 };
 
-// Threshold for a level name of the configuration ("debug", "warn", ...): unknown names mean
-// warning.
+// Threshold for a level name of the configuration ("debug", "warn", ...), any letter case;
+// nothing for an unknown name.
+std::optional<int> level_for_name(std::string name);
+// As level_for_name, with warning for an unknown name.
 int threshold_for_name(std::string name);
 
 // The process-wide log sink: formats whole lines under one mutex and writes them to the

@@ -4,7 +4,11 @@
 #include <net/if.h>
 #include <netpacket/packet.h>
 #include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <stdexcept>
 
 namespace tamro::platform {
@@ -30,6 +34,16 @@ std::string first_adapter_hardware_address() {
   ::freeifaddrs(list);
   if (address.empty()) throw std::runtime_error("no network adapter with a hardware address");
   return address;
+}
+
+std::string write_access_problem(const std::string& path) {
+  if (::access(path.c_str(), F_OK) == 0)
+    return ::access(path.c_str(), W_OK) == 0 ? "" : std::strerror(errno);
+  const auto slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : path.substr(0, slash);
+  return ::access(folder.c_str(), W_OK | X_OK) == 0 ? "" : folder + ": " + std::strerror(errno);
 }
 
 void raise_open_file_limit() {

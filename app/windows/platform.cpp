@@ -6,7 +6,11 @@
 #include <iphlpapi.h>
 #include <windows.h>
 
+#include <io.h>
+
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -36,6 +40,15 @@ std::string first_adapter_hardware_address() {
     throw std::runtime_error("GetAdaptersInfo failed");
   }
   return std::string(reinterpret_cast<const char*>(adapters->Address), 6);
+}
+
+// Folders carry no write bit on Windows: a missing file's folder need only exist.
+std::string write_access_problem(const std::string& path) {
+  if (::_access(path.c_str(), 0) == 0)
+    return ::_access(path.c_str(), 2) == 0 ? "" : std::strerror(errno);
+  const auto slash = path.find_last_of("\\/");
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  return ::_access(folder.c_str(), 0) == 0 ? "" : folder + ": " + std::strerror(errno);
 }
 
 // The C runtime's descriptor table is not what limits sockets on Windows.

@@ -173,6 +173,12 @@ TEST(Configuration, AcceptedFormsAreNormalisedAndLogged) {
   run.start();
   EXPECT_TRUE(run.log_shows("IP address 255.255.255.255"));
   EXPECT_TRUE(run.log_shows("MAC address 00:1A:2B:3C:4D:5E"));
+  // A start goes past a value that does not convert, with one warning for it.
+  EXPECT_EQ(
+      count(run.files.log(), "[W] " + run.files.configuration_file() +
+                                 ": reporting/heartbeat-interval: \"abc\" is not a whole number"),
+      1u)
+      << run.files.log();
   run.tamro->signal(SIGTERM);
   EXPECT_EQ(run.tamro->wait(20s), 0);
 }

@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <boost/filesystem.hpp>
+#include <functional>
 
 #include "tests/app/agent_files.hpp"
 #include "tests/support/agent_support.hpp"
@@ -77,6 +78,76 @@ TEST(CheckMode, EveryBrokenItemIsReported) {
         "3 problem(s) found in "}) {
     EXPECT_TRUE(contains(result.output, line)) << line << "\n" << result.output;
   }
+}
+
+// Each typo that a start reads leniently or ignores is one problem for the check, named with
+// its file (and line, for XML errors), key, text and what a start would use instead.
+TEST(CheckMode, TyposThatAStartGoesPastAreProblems) {
+  struct typo {
+    std::function<void(agent_files&)> make;
+    std::string expected;
+  };
+  const std::vector<typo> typos = {
+      {[](agent_files& f) { f.logging = "<level>info</levle>"; },
+       "configuration.xml(4): end tag </levle> does not match the start tag <level>"},
+      {[](agent_files&) {}, ""},  // with <junk/> after the root's end, below
+      {[](agent_files& f) { f.logging = "<levle>info</levle>"; },
+       "configuration.xml: logging/levle: unknown element, ignored"},
+      {[](agent_files& f) { f.logging = "<level>inof</level>"; },
+       "logging/level: \"inof\" is not a level (off, debug, info, warning, error or a number); "
+       "a start uses warning"},
+      {[](agent_files& f) { f.snmp = "<timeout>5s</timeout>"; },
+       "snmp/timeout: \"5s\" is not a whole number; a start uses the value in force (5 at "
+       "start)"},
+      {[](agent_files& f) { f.logging = "<rotate>yes</rotate>"; },
+       "logging/rotate: \"yes\" is not true, false, 1 or 0; a start uses false"},
+      {[](agent_files& f) { f.server_uri = "ftp://127.0.0.1/heartbeat"; },
+       "agent/server-uri: \"ftp://127.0.0.1/heartbeat\" is not an http or https URL"},
+      {[](agent_files& f) {
+         f.mappings = system_mapping;
+         f.devices = "<devices>" + device("127.0.0.1", 0) + "</devices>";
+         f.devices.replace(f.devices.find(">0<"), 3, ">99999<");
+       },
+       "devices.xml: device 127.0.0.1: udp-port: \"99999\" is not a port number (0 to 65535); "
+       "a start uses 161"},
+      {[](agent_files& f) {
+         f.mappings =
+             "<mappings><mapping><name>m</name><mappers><variable><name>U</name>"
+             "<oid>SNMPv2-MIB::sysUpTime.0</oid></variable></mappers></mapping>"
+             "</mappings>";
+       },
+       "mappings.xml: mapping m: mappers/variable/oid: \"SNMPv2-MIB::sysUpTime.0\" is not a "
+       "numeric OID"},
+  };
+  for (const typo& t : typos) {
+    agent_files files;
+    t.make(files);
+    files.write();
+    if (t.expected.empty()) {  // an element after the root's end
+      std::string text = read_file(files.configuration_file());
+      text.insert(text.rfind("</tamro-configuration>") + 22, "<junk/>");
+      write_file(files.configuration_file(), text);
+    }
+    const auto result = run_tamro(files, {"--check"});
+    EXPECT_EQ(result.exit_code, 1) << result.output;
+    const std::string expected =
+        t.expected.empty() ? "element <junk> after the end of the root element" : t.expected;
+    EXPECT_TRUE(contains(result.output, expected)) << expected << "\n" << result.output;
+    EXPECT_TRUE(contains(result.output, "1 problem(s) found in ")) << result.output;
+  }
+
+  agent_files unwritable_log;
+  unwritable_log.write();
+  std::string text = read_file(unwritable_log.configuration_file());
+  text.replace(text.find(unwritable_log.log_file()), unwritable_log.log_file().size(),
+               "/nonexistent-folder/tamro.log");
+  write_file(unwritable_log.configuration_file(), text);
+  const auto result = run_tamro(unwritable_log, {"--check"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_TRUE(contains(result.output,
+                       "logging/file: /nonexistent-folder/tamro.log cannot be written "
+                       "(/nonexistent-folder: No such file or directory)"))
+      << result.output;
 }
 
 TEST(CheckMode, ATemplateThatDoesNotLoadStopsTheCheck) {
