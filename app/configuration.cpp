@@ -1,5 +1,6 @@
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/property_tree/xml_parser.hpp>
+#include <iostream>
 #include <stdexcept>
 
 #include "app/application.hpp"
@@ -10,6 +11,7 @@
 #include "app/version.hpp"
 #include "config/xml_file.hpp"
 #include "log/logger.hpp"
+#include "log/sink.hpp"
 #include "mapping/mac_address.hpp"
 #include "reporting/agent.hpp"
 #include "reporting/posting_settings.hpp"
@@ -186,6 +188,14 @@ void application::apply_logging(const ptree& logging) {
   if (verbose_) {
     set_threshold(1);
     set_console(true);
+  }
+  // Without its file the log says nothing where the operator looks: say so where it shows.
+  if (const std::string& problem = log::sink::global().file_problem(); !problem.empty()) {
+    const std::string message = "log file " + logging.get<std::string>("file") +
+                                " cannot be opened (" + problem +
+                                "): nothing is logged to it until a reload opens it";
+    std::cerr << "Warning: " << message << std::endl;
+    log_error(message);
   }
 }
 

@@ -7,6 +7,8 @@
 #include <boost/filesystem.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <iomanip>
 #include <iostream>
@@ -149,10 +151,14 @@ void sink::configure(const boost::property_tree::ptree& section) {
     point_targets();
   }
   last_write_ = boost::posix_time::not_a_date_time;
+  file_problem_.clear();
   if (const auto path = section.get_optional<std::string>("file")) {
     file_path_ = *path;
+    errno = 0;
     open_file();
-    stream_.clear(file_.is_open() ? std::ios::goodbit : std::ios::failbit);
+    if (!file_.is_open()) file_problem_ = errno ? std::strerror(errno) : "cannot be opened";
+    // The console goes on without the file: a failed stream would silence it too.
+    stream_.clear();
     if (file_.is_open() && rotate_) {
       boost::system::error_code error;
       const std::time_t modified = boost::filesystem::last_write_time(file_path_, error);

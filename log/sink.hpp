@@ -39,6 +39,8 @@ class sink {
   void set_threshold(int threshold) { threshold_ = threshold; }
   void set_console(bool on);
   void configure(const boost::property_tree::ptree& section);
+  // Why the configured log file could not be opened; empty when it is open or none is set.
+  const std::string& file_problem() const { return file_problem_; }
 
   // Where the console output goes; standard output unless a test redirects it.
   void set_console_stream(std::streambuf* console) { console_stream_ = console; }
@@ -56,6 +58,7 @@ class sink {
   streambuf buffer_;
   std::ostream stream_;
   std::string file_path_;
+  std::string file_problem_;
   std::ofstream file_;
   bool rotate_ = true;
   boost::posix_time::ptime last_write_;

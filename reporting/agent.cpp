@@ -16,6 +16,7 @@
 #include "log/logger.hpp"
 #include "log/sink.hpp"
 #include "reporting/option_set.hpp"
+#include "reporting/post_failure.hpp"
 #include "reporting/post_queue.hpp"
 #include "reporting/reply_processing.hpp"
 #include "reporting/schedule_clock.hpp"
@@ -252,18 +253,16 @@ void agent::end_exchange() {
   }
 }
 
-void agent::post_failed(const boost::system::error_code& error) {
-  log_error(boost::format("%1% - while sending heartbeat to server: %2%") % name() %
-            error.message());
-  last_failure =
-      "heartbeat not delivered to " + posting().server.to_string() + ": " + error.message();
+void agent::post_failed(const std::string& reason) {
+  log_error(boost::format("%1% - while sending heartbeat to server: %2%") % name() % reason);
+  last_failure = "heartbeat not delivered to " + posting().server.to_string() + ": " + reason;
 }
 
 void agent::handle_open(const exchange& stream, const boost::system::error_code& error) {
   if (stream != stream_) return;
   if (error) {
     end_exchange();
-    post_failed(error);
+    post_failed(post_failure_text(posting().server, error));
     return;
   }
   const std::size_t length = stream_->content_length();
@@ -310,7 +309,7 @@ void agent::handle_read(const exchange& stream, const boost::system::error_code&
   const auto reply = std::move(response_buffer_);
   if (error == boost::asio::error::operation_aborted) return;
   if (error) {
-    post_failed(error);
+    post_failed(error.message());
     return;
   }
   last_delivered = cycle_start;

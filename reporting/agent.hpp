@@ -118,7 +118,7 @@ class agent {
   // Cancels the exchange in flight, if any; its completion still runs (with an error).
   void close_stream();
   void handle_open(const exchange& stream, const boost::system::error_code& error);
-  void post_failed(const boost::system::error_code& error);
+  void post_failed(const std::string& reason);
   void read_body(const exchange& stream, std::size_t remaining, std::size_t transferred);
   void handle_read(const exchange& stream, const boost::system::error_code& error,
                    std::size_t bytes);

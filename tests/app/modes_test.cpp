@@ -198,16 +198,24 @@ TEST(OnceMode, EveryUndeliveredHeartbeatAndDroppedDeviceFailsTheRunWithItsReason
   EXPECT_EQ(delivered.exit_code, 0) << delivered.output;
   EXPECT_TRUE(contains(delivered.output, "<!-- reply to 127.0.0.1 -->")) << delivered.output;
 
-  // Nothing listens on the port; then TLS to the plain server.
-  for (const std::string& uri :
-       {std::string("http://127.0.0.1:9/heartbeat"),
-        "https://127.0.0.1:" + std::to_string(server.port()) + "/heartbeat"}) {
+  // Nothing listens on the port; then TLS to the plain server. The reason says what to fix.
+  const std::string plain = "127.0.0.1:" + std::to_string(server.port());
+  const std::vector<std::pair<std::string, std::string>> failures = {
+      {"http://127.0.0.1:9/heartbeat",
+       "Connection refused (nothing listens on 127.0.0.1:9: check the host and port of "
+       "server-uri)"},
+      {"https://" + plain + "/heartbeat",
+       "wrong version number (" + plain +
+           " does not answer in TLS: if it is a plain HTTP server, server-uri must start with "
+           "http://)"}};
+  for (const auto& [uri, reason] : failures) {
     files.server_uri = uri;
     files.write();
     const auto failed = run_tamro(files, {"--once", "--post"});
     EXPECT_EQ(failed.exit_code, 1) << failed.output;
     for (const std::string name : {"127.0.0.1", "<status reporter>"})
-      EXPECT_TRUE(contains(failed.output, name + ": heartbeat not delivered to " + uri + ": "))
+      EXPECT_TRUE(contains(failed.output,
+                           name + ": heartbeat not delivered to " + uri + ": " + reason + "\n"))
           << failed.output;
   }
 

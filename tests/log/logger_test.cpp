@@ -96,6 +96,20 @@ TEST(LogFile, ConsoleAndFileGetTheSameLines) {
   EXPECT_NE(c.out.str().find("] both\n"), std::string::npos);
 }
 
+TEST(LogFile, AFileThatCannotBeOpenedIsNamedAndTheConsoleGoesOn) {
+  test::temp_dir dir;
+  console_sink c;
+  auto s = section("info");
+  s.put("file", dir.file("missing-folder/tamro.log"));
+  c.s.configure(s);
+  EXPECT_EQ(c.s.file_problem(), "No such file or directory");
+  c.s.write(info, "still shown");
+  EXPECT_NE(c.out.str().find("] still shown\n"), std::string::npos);
+  s.put("file", dir.file("tamro.log"));
+  c.s.configure(s);
+  EXPECT_EQ(c.s.file_problem(), "");
+}
+
 // A log file last written yesterday, and a sink configured to append to it.
 struct yesterdays_log {
   test::temp_dir dir;
