@@ -14,7 +14,7 @@ namespace {
 
 using boost::property_tree::ptree;
 
-enum class kind { text, boolean, integer, port, level, oid, server_url, section };
+enum class kind { text, boolean, integer, count, port, level, oid, server_url, section };
 
 // One element a reader knows: its kind, and for a value what a start uses when it does not
 // convert; for a section the elements it may hold.
@@ -36,6 +36,7 @@ const rule& configuration_rule() {
         {{"console", kind::boolean, "false"},
          {"level", kind::level, "warning"},
          {"rotate", kind::boolean, "false"},
+         {"keep", kind::count, "every rotated file is kept"},
          {"file", kind::text}}},
        {"agent",
         kind::section,
@@ -134,6 +135,10 @@ std::string value_problem(const rule& r, const std::string& text) {
       return is_boolean(text) ? "" : quoted + " is not true, false, 1 or 0" + instead;
     case kind::integer:
       return is_integer(text) ? "" : quoted + " is not a whole number" + instead;
+    case kind::count:
+      return is_integer(text) && std::stol(text) >= 0
+                 ? ""
+                 : quoted + " is not a whole number, 0 or more" + instead;
     case kind::port:
       return is_port(text) ? "" : quoted + " is not a port number (0 to 65535)" + instead;
     case kind::level:

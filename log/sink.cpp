@@ -13,6 +13,7 @@
 #include <iomanip>
 #include <iostream>
 #include <thread>
+#include <vector>
 
 namespace tamro::log {
 namespace {
@@ -68,6 +69,23 @@ std::string dated_name(const std::string& path, const boost::gregorian::date& da
   return path.substr(0, dot) + "." + date + path.substr(dot);
 }
 
+// Whether name is path's file name with a date inserted by dated_name: the rotated files.
+bool is_rotated_name(const std::string& name, const std::string& path) {
+  static const std::string sample = "2013-10-05";
+  const std::string file = boost::filesystem::path(path).filename().string();
+  const std::size_t dot = file.find_last_of('.');
+  const std::string head = dot == std::string::npos ? file + "." : file.substr(0, dot + 1);
+  const std::string tail = dot == std::string::npos ? "" : file.substr(dot);
+  if (name.size() != head.size() + sample.size() + tail.size()) return false;
+  if (name.compare(0, head.size(), head) != 0) return false;
+  if (name.compare(name.size() - tail.size(), tail.size(), tail) != 0) return false;
+  for (std::size_t i = 0; i < sample.size(); ++i) {
+    const char c = name[head.size() + i];
+    if (sample[i] == '-' ? c != '-' : !std::isdigit(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<int> level_for_name(std::string name) {
@@ -116,9 +134,31 @@ void sink::rotate_if_new_day() {
     // the current file and say why it was not rotated.
     if (error) {
       stream_ << "log rotation to " << rotated << " failed: " << error.message() << '\n';
+    } else if (keep_) {
+      remove_old_rotated_files();
     }
   }
   last_write_ = now;
+}
+
+// The dates in the names sort as the days do: all but the newest keep_ go.
+void sink::remove_old_rotated_files() {
+  namespace fs = boost::filesystem;
+  const fs::path file(file_path_);
+  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+  std::vector<fs::path> rotated;
+  boost::system::error_code error;
+  for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
+       entry.increment(error)) {
+    if (is_rotated_name(entry->path().filename().string(), file_path_))
+      rotated.push_back(entry->path());
+  }
+  if (rotated.size() <= *keep_) return;
+  std::sort(rotated.begin(), rotated.end());
+  for (std::size_t i = 0; i < rotated.size() - *keep_; ++i) {
+    boost::system::error_code ignored;
+    fs::remove(rotated[i], ignored);
+  }
 }
 
 void sink::open_file() {
@@ -146,6 +186,8 @@ void sink::configure(const boost::property_tree::ptree& section) {
   }
   std::lock_guard<std::mutex> lock(mutex_);
   rotate_ = section.get_optional<bool>("rotate").value_or(false);
+  const auto keep = section.get_optional<int>("keep");
+  keep_ = keep && *keep >= 0 ? std::optional<std::size_t>(*keep) : std::nullopt;
   if (file_.is_open()) {
     file_.close();
     point_targets();

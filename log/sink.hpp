@@ -47,6 +47,7 @@ class sink {
 
  private:
   void rotate_if_new_day();
+  void remove_old_rotated_files();
   void open_file();
   void point_targets();
 
@@ -61,6 +62,7 @@ class sink {
   std::string file_problem_;
   std::ofstream file_;
   bool rotate_ = true;
+  std::optional<std::size_t> keep_;  // rotated files kept; all when absent
   boost::posix_time::ptime last_write_;
 };
 

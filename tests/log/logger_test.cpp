@@ -156,6 +156,24 @@ TEST(LogFile, AFailedRotationKeepsLoggingToTheCurrentFile) {
   EXPECT_NE(current.find("] new line\n"), std::string::npos);
 }
 
+TEST(LogFile, KeepRemovesTheOldestRotatedFilesOnly) {
+  yesterdays_log log("tamro.log");
+  for (const char* day : {"2020-01-01", "2020-01-02", "2020-01-03"})
+    test::write_file(log.dir.file(std::string("tamro.") + day + ".log"), "older\n");
+  test::write_file(log.dir.file("tamro.notes.log"), "not a rotated file\n");
+  boost::property_tree::ptree config;
+  config.put("rotate", true);
+  config.put("keep", 2);
+  config.put("file", log.path);
+  log.s.configure(config);
+  log.s.write(error, "new line");
+  EXPECT_TRUE(boost::filesystem::exists(log.dated_name()));
+  EXPECT_TRUE(boost::filesystem::exists(log.dir.file("tamro.2020-01-03.log")));
+  for (const char* gone : {"tamro.2020-01-01.log", "tamro.2020-01-02.log"})
+    EXPECT_FALSE(boost::filesystem::exists(log.dir.file(gone))) << gone;
+  EXPECT_TRUE(boost::filesystem::exists(log.dir.file("tamro.notes.log")));
+}
+
 TEST(LogFile, WithoutRotationTheFileIsAppended) {
   yesterdays_log log("tamro");
   log.configure(false);
