@@ -1,5 +1,6 @@
 #include "app/platform.hpp"
 
+#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netpacket/packet.h>
@@ -34,6 +35,21 @@ std::string first_adapter_hardware_address() {
   ::freeifaddrs(list);
   if (address.empty()) throw std::runtime_error("no network adapter with a hardware address");
   return address;
+}
+
+std::vector<std::string> interface_ipv4_addresses() {
+  std::vector<std::string> addresses;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return addresses;
+  for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
+    if (entry->ifa_flags & IFF_LOOPBACK) continue;
+    char text[INET_ADDRSTRLEN];
+    const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+    if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) addresses.emplace_back(text);
+  }
+  ::freeifaddrs(list);
+  return addresses;
 }
 
 std::string write_access_problem(const std::string& path) {

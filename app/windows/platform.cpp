@@ -42,6 +42,23 @@ std::string first_adapter_hardware_address() {
   return std::string(reinterpret_cast<const char*>(adapters->Address), 6);
 }
 
+std::vector<std::string> interface_ipv4_addresses() {
+  std::vector<std::string> addresses;
+  ULONG size = 0;
+  if (::GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW) return addresses;
+  std::vector<unsigned char> buffer(size);
+  auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+  if (::GetAdaptersInfo(adapters, &size) != NO_ERROR) return addresses;
+  for (const IP_ADAPTER_INFO* adapter = adapters; adapter; adapter = adapter->Next) {
+    for (const IP_ADDR_STRING* ip = &adapter->IpAddressList; ip; ip = ip->Next) {
+      const std::string text = ip->IpAddress.String;
+      if (!text.empty() && text != "0.0.0.0" && text.rfind("127.", 0) != 0)
+        addresses.push_back(text);
+    }
+  }
+  return addresses;
+}
+
 // Folders carry no write bit on Windows: a missing file's folder need only exist.
 std::string write_access_problem(const std::string& path) {
   if (::_access(path.c_str(), 0) == 0)
