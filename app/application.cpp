@@ -1,6 +1,7 @@
 #include "app/application.hpp"
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/filesystem.hpp>
 #include <csignal>
 #include <iostream>
 #include <stdexcept>
@@ -17,6 +18,25 @@
 namespace tamro {
 namespace {
 std::unique_ptr<application> the_instance;
+
+// A folder of its own under the system's temporary folder, removed with its content.
+class scratch_folder {
+ public:
+  scratch_folder()
+      : path_(boost::filesystem::temp_directory_path() /
+              boost::filesystem::unique_path("tamro-check-%%%%-%%%%-%%%%")) {}
+  ~scratch_folder() {
+    boost::system::error_code ignored;
+    boost::filesystem::remove_all(path_, ignored);
+  }
+  scratch_folder(const scratch_folder&) = delete;
+  scratch_folder& operator=(const scratch_folder&) = delete;
+  std::string path() const { return path_.string(); }
+
+ private:
+  boost::filesystem::path path_;
+};
+
 }  // namespace
 
 application& application::instance() {
@@ -91,6 +111,10 @@ void application::report_error(const std::string& message) {
 // Loads everything a start loads, without opening the log file, and reports each problem
 // on standard output. Nothing is written and nothing is sent.
 void application::check_configuration() {
+  // The SNMP library creates files in its persistent folder as it starts; the check must
+  // leave the real one alone (run as root, it would leave files the service cannot write).
+  const scratch_folder snmp_persistence;
+  check_persistent_directory_ = snmp_persistence.path();
   set_console(true);
   if (!verbose_) set_threshold(log::warning);
   mappings_.report_item_errors(true);

@@ -76,6 +76,7 @@ class application {
   bool foreground_ = false;
   bool verbose_ = false;
   bool check_ = false;
+  std::string check_persistent_directory_;  // the SNMP library's, during a check
   bool once_ = false;
   bool post_ = false;
   bool reload_requested_ = false;

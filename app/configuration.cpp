@@ -93,6 +93,7 @@ application::staged_configuration application::read_configuration() {
   staged.snmp =
       with_default(with_default(root.get_child("snmp"), "mib-directory", default_mib_directory()),
                    "persistent-directory", default_persistent_directory());
+  if (check_) staged.snmp.put("persistent-directory", check_persistent_directory_);
 
   staged.mappings_file = root.get("mappings-file", default_mappings_file());
   log_debug(boost::format("loading mappings from %1%") % staged.mappings_file);
