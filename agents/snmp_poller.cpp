@@ -11,6 +11,7 @@
 #include "log/logger.hpp"
 #include "log/sink.hpp"
 #include "mapping/mapping_error.hpp"
+#include "reporting/agent_statistics.hpp"
 #include "snmp/netsnmp/error_category.hpp"
 #include "snmp/oid.hpp"
 #include "snmp/pdu.hpp"
@@ -63,6 +64,7 @@ void snmp_poller::start_heartbeat() {
   // formatting alone would cost more than the request.
   if (log_debug.enabled()) log_debug(boost::format("%1% - SNMP request sent") % name());
   awaiting_answer_ = true;
+  poll_started_ = std::chrono::steady_clock::now();
   busy = true;
 }
 
@@ -130,12 +132,17 @@ void snmp_poller::handle_response(const boost::system::error_code& error, snmp::
     busy = false;
     return;
   }
+  auto& statistics = agent_statistics::global();
+  last_poll_duration_ = std::chrono::steady_clock::now() - poll_started_;
   if (error) {
+    ++(error == netsnmp::make_error_code(netsnmp::timed_out) ? statistics.snmp_timed_out
+                                                             : statistics.snmp_failed);
     log_error(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
     last_failure = "SNMP request failed: " + error.message();
     busy = false;
     return;
   }
+  ++statistics.snmp_answered;
   if (log_debug.enabled()) log_debug(boost::format("%1% - SNMP response received") % name());
 
   // A success without a PDU answers nothing: treated like an empty answer.

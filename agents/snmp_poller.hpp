@@ -3,6 +3,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/property_tree/ptree_fwd.hpp>
 #include <boost/system/error_code.hpp>
+#include <chrono>
 #include <memory>
 #include <set>
 #include <string>
@@ -37,6 +38,8 @@ class snmp_poller : public agent {
   bool cancel() override;
   // Whether an SNMP request of this poller is in flight.
   bool awaiting_answer() const { return awaiting_answer_; }
+  // From the request to its answer (or failure), for the last request that ended.
+  std::chrono::steady_clock::duration last_poll_duration() const { return last_poll_duration_; }
   std::string name() const override;
   void on_reply(const boost::property_tree::ptree& reply) override;
 
@@ -66,6 +69,8 @@ class snmp_poller : public agent {
   snmp::service::session_handle session_ = nullptr;
   session_settings session_settings_;
   bool awaiting_answer_ = false;
+  std::chrono::steady_clock::time_point poll_started_;
+  std::chrono::steady_clock::duration last_poll_duration_{};
   // The answer whose heartbeat waits for its post: a few values rather than a dictionary.
   snmp::oid_value_map answer_;
 

@@ -57,6 +57,7 @@ application::~application() = default;
 
 int application::run(int argc, const char* const argv[]) {
   exit_code_ = 0;
+  log::sink::global().set_journal_prefixes(platform::console_is_journal());
   try {
     process_options(argc, argv);
     if (stop_requested_) return 0;
@@ -104,7 +105,7 @@ void application::process_options(int argc, const char* const argv[]) {
 void application::report_error(const std::string& message) {
   // The check already shows log lines on the console; one "Error: " line is enough there.
   if (!check_) log_error(message);
-  std::cerr << "Error: " << message << std::endl;
+  std::cerr << log::sink::global().console_prefix(log::error) << "Error: " << message << std::endl;
   exit_code_ = 1;
 }
 
@@ -184,6 +185,9 @@ void application::main_loop() {
   log_info(reload_hint());
   log_info("press CTRL-C to exit");
 
+  if (service_ && service_->watchdog_interval() > clock::duration::zero())
+    watchdog_timer_ =
+        std::make_unique<ticker<clock>>(io_service_, service_->watchdog_interval() / 2);
   start_time_ = clock::now();
   log_info(boost::format("--- %1% started ---") % version_text);
   reload_configuration();
@@ -200,14 +204,16 @@ void application::main_loop() {
 void application::reload_or_keep_configuration() {
   try {
     reload_configuration();
+    reload_failure_.clear();
   } catch (const std::exception& e) {
     const std::string message = std::string(e.what()) +
                                 " - the running configuration is kept; correct the file and "
                                 "reload again";
     log_error(message);
+    reload_failure_ = "reload failed: " + message;
     if (service_) {
       service_->report_running();
-      service_->report_status("reload failed: " + message);
+      service_->report_status(reload_failure_);
     }
   }
 }

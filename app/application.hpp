@@ -66,9 +66,11 @@ class application {
   void on_stop_signal(const boost::system::error_code& error);
   void on_reload_signal(const boost::system::error_code& error);
   void cancel_signal_waits();
+  void stop_ticking();
   void save_changes();
   void start_due_devices(boost::posix_time::ptime now);
   void start_reporter_if_due(boost::posix_time::ptime now);
+  void report_status();
 
   int exit_code_ = 0;
   std::string configuration_file_;
@@ -90,6 +92,8 @@ class application {
   boost::asio::signal_set stop_signals_;
   boost::asio::signal_set reload_signals_;
   ticker<clock> heartbeat_timer_;
+  std::unique_ptr<ticker<clock>> watchdog_timer_;  // only when the service manager watches
+  std::string reload_failure_;                     // until a reload succeeds
   clock::time_point start_time_;
   host_identity identity_;
   agents::status_reporter reporter_;

@@ -195,7 +195,8 @@ void application::apply_logging(const ptree& logging) {
     const std::string message = "log file " + logging.get<std::string>("file") +
                                 " cannot be opened (" + problem +
                                 "): nothing is logged to it until a reload opens it";
-    std::cerr << "Warning: " << message << std::endl;
+    std::cerr << log::sink::global().console_prefix(log::warning) << "Warning: " << message
+              << std::endl;
     log_error(message);
   }
 }

@@ -1,7 +1,9 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 #include "app/application.hpp"
+#include "app/service_status.hpp"
 #include "log/logger.hpp"
+#include "reporting/agent_statistics.hpp"
 #include "reporting/schedule_clock.hpp"
 #include "snmp/service.hpp"
 
@@ -20,6 +22,13 @@ void application::run_io_cycle() {
   // again 30 seconds later and skip a tick.
   heartbeat_timer_.start(
       [this](clock::time_point expiry) { return on_tick(schedule_clock::at(expiry)); });
+  // From this thread, so that a loop that no longer turns stops the pings.
+  if (watchdog_timer_)
+    watchdog_timer_->start([this](clock::time_point) {
+      if (reload_requested_ || stop_requested_) return false;
+      service_->report_alive();
+      return true;
+    });
   io_service_.run();
   save_changes();
 }
@@ -31,7 +40,18 @@ bool application::on_tick(boost::posix_time::ptime now) {
   save_changes();
   start_due_devices(now);
   start_reporter_if_due(now);
+  if (service_) report_status();
   return true;
+}
+
+void application::report_status() {
+  std::size_t answering = 0;
+  for (const auto& entry : devices_)
+    if (entry.second->heartbeat_counter() > 0 && entry.second->last_failure.empty()) ++answering;
+  std::string status = service_status(devices_.size(), answering, agent_statistics::global(),
+                                      agent_statistics::clock::now());
+  if (!reload_failure_.empty()) status += "; " + reload_failure_;
+  service_->report_status(status);
 }
 
 void application::start_due_devices(boost::posix_time::ptime now) {
@@ -72,6 +92,16 @@ void application::save_changes() {
   }
 }
 
+// A drain runs without the tick; the watchdog gets one more ping, so a drain has the whole
+// watchdog interval to end in.
+void application::stop_ticking() {
+  heartbeat_timer_.cancel();
+  if (watchdog_timer_) {
+    watchdog_timer_->cancel();
+    service_->report_alive();
+  }
+}
+
 void application::cancel_signal_waits() {
   boost::system::error_code error;
   stop_signals_.cancel(error);
@@ -84,7 +114,7 @@ void application::on_reload_signal(const boost::system::error_code& error) {
   log_info("--- waiting for all SNMP and HTTP requests to complete ---");
   if (service_) service_->report_reloading();
   cancel_signal_waits();
-  heartbeat_timer_.cancel();
+  stop_ticking();
   reload_requested_ = true;
   // A sweep of thousands of devices would hold the reload for its whole length: what has not
   // reached the server yet is cancelled, and polled again at the first tick after the load.
@@ -103,7 +133,7 @@ void application::on_stop_signal(const boost::system::error_code& error) {
   log_info("--- shutting down ---");
   if (service_) service_->report_stopping();
   cancel_signal_waits();
-  heartbeat_timer_.cancel();
+  stop_ticking();
   boost::asio::use_service<snmp::service>(io_service_).shutdown_reactor();
   auto dropped = agent::stop_posting();
   std::size_t cancelled = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +23,10 @@ class service_host {
   virtual void report_stopping() = 0;   // a stop drain has begun
   // A line for the operator beside the state, where the service manager shows one.
   virtual void report_status(const std::string& status) = 0;
+  // How often the service manager wants to hear that the main loop still turns; zero when
+  // it does not watch.
+  virtual std::chrono::microseconds watchdog_interval() const = 0;
+  virtual void report_alive() = 0;
 
   static std::unique_ptr<service_host> create();
 };

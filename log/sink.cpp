@@ -116,10 +116,28 @@ void sink::write(int level, const std::string& message) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (file_.is_open() && rotate_) rotate_if_new_day();
   const auto now = boost::posix_time::second_clock::local_time();
+  if (console_target_ && journal_prefixes_) {
+    const std::string prefix = console_prefix(level);
+    console_target_->sputn(prefix.data(), static_cast<std::streamsize>(prefix.size()));
+  }
   stream_ << boost::posix_time::to_simple_string(now) << ' ' << std::hex << std::uppercase
           << std::setw(8) << std::setfill('0') << thread_number() << std::dec << " ["
           << level_letter(level) << "] " << one_line(message) << '\n';
   stream_.flush();
+}
+
+std::string sink::console_prefix(int level) const {
+  if (!journal_prefixes_) return "";
+  switch (level) {
+    case error:
+      return "<3>";
+    case warning:
+      return "<4>";
+    case info:
+      return "<6>";
+    default:
+      return "<7>";
+  }
 }
 
 void sink::rotate_if_new_day() {

@@ -42,6 +42,12 @@ class sink {
   // Why the configured log file could not be opened; empty when it is open or none is set.
   const std::string& file_problem() const { return file_problem_; }
 
+  // Console lines start with the journal's priority ("<3>" for errors ...), so that the
+  // journal can filter them; the file's lines do not.
+  void set_journal_prefixes(bool on) { journal_prefixes_ = on; }
+  // The prefix of a console line of this level: empty unless journal prefixes are on.
+  std::string console_prefix(int level) const;
+
   // Where the console output goes; standard output unless a test redirects it.
   void set_console_stream(std::streambuf* console) { console_stream_ = console; }
 
@@ -62,6 +68,7 @@ class sink {
   std::string file_problem_;
   std::ofstream file_;
   bool rotate_ = true;
+  std::atomic<bool> journal_prefixes_{false};
   std::optional<std::size_t> keep_;  // rotated files kept; all when absent
   boost::posix_time::ptime last_write_;
 };

@@ -15,6 +15,7 @@
 #include "config/configuration_error.hpp"
 #include "log/logger.hpp"
 #include "log/sink.hpp"
+#include "reporting/agent_statistics.hpp"
 #include "reporting/option_set.hpp"
 #include "reporting/post_failure.hpp"
 #include "reporting/post_queue.hpp"
@@ -216,6 +217,7 @@ bool agent::begin_post() {
   // The queue calls this exactly when it gives a waiting agent a slot.
   holds_slot_ = waits_for_post_slot();
   stream_ = std::make_shared<url_stream>(io_, config.tls);
+  post_started_ = agent_statistics::clock::now();
   stream_->options().set_options(config.options);
   stream_->options().set(http::request_content{std::move(text)});
   stream_->open(config.server, [this, stream = stream_](const boost::system::error_code& error) {
@@ -256,6 +258,16 @@ void agent::end_exchange() {
 void agent::post_failed(const std::string& reason) {
   log_error(boost::format("%1% - while sending heartbeat to server: %2%") % name() % reason);
   last_failure = "heartbeat not delivered to " + posting().server.to_string() + ": " + reason;
+  record_post(last_failure);
+}
+
+void agent::record_post(const std::string& failure) {
+  auto& statistics = agent_statistics::global();
+  const auto now = agent_statistics::clock::now();
+  ++(failure.empty() ? statistics.heartbeats_delivered : statistics.heartbeats_failed);
+  statistics.post_duration.observe(std::chrono::duration<double>(now - post_started_).count());
+  statistics.last_post_time = now;
+  statistics.last_post_failure = failure;
 }
 
 void agent::handle_open(const exchange& stream, const boost::system::error_code& error) {
@@ -269,6 +281,7 @@ void agent::handle_open(const exchange& stream, const boost::system::error_code&
   if (length == 0) {
     log_warning(boost::format("%1% - HTTP response without content received") % name());
     last_failure = "HTTP response without content received from " + posting().server.to_string();
+    record_post(last_failure);
     end_exchange();
     return;
   }
@@ -314,6 +327,7 @@ void agent::handle_read(const exchange& stream, const boost::system::error_code&
   }
   last_delivered = cycle_start;
   last_failure.clear();
+  record_post("");
   if (log_debug.enabled())
     log_debug(boost::format("%1% - HTTP response received (%2% bytes)") % name() % bytes);
   const auto data = reply->data();

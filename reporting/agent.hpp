@@ -5,6 +5,7 @@
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <boost/property_tree/ptree_fwd.hpp>
 #include <boost/system/error_code.hpp>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
@@ -119,6 +120,8 @@ class agent {
   void close_stream();
   void handle_open(const exchange& stream, const boost::system::error_code& error);
   void post_failed(const std::string& reason);
+  // Counts a post that ended: delivered when failure is empty.
+  void record_post(const std::string& failure);
   void read_body(const exchange& stream, std::size_t remaining, std::size_t transferred);
   void handle_read(const exchange& stream, const boost::system::error_code& error,
                    std::size_t bytes);
@@ -134,6 +137,7 @@ class agent {
   std::unique_ptr<boost::asio::streambuf> response_buffer_;
   bool holds_slot_ = false;
   bool in_line_ = false;  // waiting in the post queue
+  std::chrono::steady_clock::time_point post_started_;
 };
 
 }  // namespace tamro

@@ -5,10 +5,13 @@
 #include <net/if.h>
 #include <netpacket/packet.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -50,6 +53,14 @@ std::vector<std::string> interface_ipv4_addresses() {
   }
   ::freeifaddrs(list);
   return addresses;
+}
+
+bool console_is_journal() {
+  const char* stream = std::getenv("JOURNAL_STREAM");
+  unsigned long long device = 0, inode = 0;
+  if (!stream || std::sscanf(stream, "%llu:%llu", &device, &inode) != 2) return false;
+  struct stat out {};
+  return ::fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == device && out.st_ino == inode;
 }
 
 std::string write_access_problem(const std::string& path) {

@@ -1,5 +1,6 @@
 #include <systemd/sd-daemon.h>
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
@@ -26,6 +27,12 @@ class systemd_service_host : public service_host {
     std::replace(line.begin(), line.end(), '\n', ' ');
     ::sd_notify(0, line.c_str());
   }
+  std::chrono::microseconds watchdog_interval() const override {
+    std::uint64_t usec = 0;
+    return ::sd_watchdog_enabled(0, &usec) > 0 ? std::chrono::microseconds(usec)
+                                               : std::chrono::microseconds::zero();
+  }
+  void report_alive() override { ::sd_notify(0, "WATCHDOG=1"); }
 };
 
 }  // namespace

@@ -59,6 +59,9 @@ std::vector<std::string> interface_ipv4_addresses() {
   return addresses;
 }
 
+// The journal is systemd's.
+bool console_is_journal() { return false; }
+
 // Folders carry no write bit on Windows: a missing file's folder need only exist.
 std::string write_access_problem(const std::string& path) {
   if (::_access(path.c_str(), 0) == 0)

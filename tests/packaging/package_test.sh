@@ -178,6 +178,7 @@ check_line "$unit" '^ExecStartPre=/opt/tamro/bin/tamro --check$'
 check_line "$unit" '^ExecReload=/opt/tamro/bin/tamro --check$'
 check_line "$unit" '^ExecReload=/bin/kill -HUP \$MAINPID$'
 check_line "$unit" '^Restart=on-failure$'
+check_line "$unit" '^WatchdogSec=[0-9]+$'
 check_line "$unit" '^ReadWritePaths=.*/opt/tamro/config'
 
 if command -v groff >/dev/null; then
