@@ -134,6 +134,7 @@ void snmp_poller::handle_response(const boost::system::error_code& error, snmp::
   }
   auto& statistics = agent_statistics::global();
   last_poll_duration_ = std::chrono::steady_clock::now() - poll_started_;
+  answered_ = !error;
   if (error) {
     ++(error == netsnmp::make_error_code(netsnmp::timed_out) ? statistics.snmp_timed_out
                                                              : statistics.snmp_failed);

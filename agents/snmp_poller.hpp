@@ -40,6 +40,8 @@ class snmp_poller : public agent {
   bool awaiting_answer() const { return awaiting_answer_; }
   // From the request to its answer (or failure), for the last request that ended.
   std::chrono::steady_clock::duration last_poll_duration() const { return last_poll_duration_; }
+  // Whether the last SNMP request that ended was answered.
+  bool answered() const { return answered_; }
   std::string name() const override;
   void on_reply(const boost::property_tree::ptree& reply) override;
 
@@ -71,6 +73,7 @@ class snmp_poller : public agent {
   bool awaiting_answer_ = false;
   std::chrono::steady_clock::time_point poll_started_;
   std::chrono::steady_clock::duration last_poll_duration_{};
+  bool answered_ = false;
   // The answer whose heartbeat waits for its post: a few values rather than a dictionary.
   snmp::oid_value_map answer_;
 

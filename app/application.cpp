@@ -50,8 +50,13 @@ application::application(clock::duration tick_period)
     : configuration_file_(default_configuration_file()),
       stop_signals_(io_service_),
       reload_signals_(io_service_),
+      tick_period_(tick_period),
       heartbeat_timer_(io_service_, tick_period),
-      reporter_(io_service_, identity_) {}
+      reporter_(io_service_, identity_),
+      metrics_(io_service_, [this](const metrics_connection::request& request) {
+        return answer_metrics_request(
+            request, [this] { return render_metrics(); }, loop_turns());
+      }) {}
 
 application::~application() = default;
 

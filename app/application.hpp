@@ -7,12 +7,16 @@
 #include <boost/property_tree/ptree.hpp>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "agents/agent_repository.hpp"
 #include "agents/host_identity.hpp"
 #include "agents/pushed_lists.hpp"
 #include "agents/status_reporter.hpp"
+#include "app/metrics/metrics_page.hpp"
+#include "app/metrics/metrics_server.hpp"
 #include "app/service_host.hpp"
 #include "app/ticker.hpp"
 #include "mapping/mapping_repository.hpp"
@@ -71,6 +75,10 @@ class application {
   void start_due_devices(boost::posix_time::ptime now);
   void start_reporter_if_due(boost::posix_time::ptime now);
   void report_status();
+  std::vector<device_sample> device_samples() const;
+  std::string render_metrics() const;
+  bool loop_turns() const;
+  void open_metrics();
 
   int exit_code_ = 0;
   std::string configuration_file_;
@@ -91,6 +99,8 @@ class application {
   agents::pushed_lists pushed_lists_{mappings_, devices_, mappings_file_, devices_file_};
   boost::asio::signal_set stop_signals_;
   boost::asio::signal_set reload_signals_;
+  clock::duration tick_period_;
+  clock::time_point last_tick_;
   ticker<clock> heartbeat_timer_;
   std::unique_ptr<ticker<clock>> watchdog_timer_;  // only when the service manager watches
   std::string reload_failure_;                     // until a reload succeeds
@@ -98,6 +108,8 @@ class application {
   host_identity identity_;
   agents::status_reporter reporter_;
   std::unique_ptr<service_host> service_;
+  std::optional<boost::asio::ip::tcp::endpoint> metrics_endpoint_;
+  metrics_server metrics_;
 };
 
 }  // namespace tamro

@@ -1,4 +1,6 @@
+#include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/address_v4.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <boost/property_tree/xml_parser.hpp>
 #include <iostream>
 #include <stdexcept>
@@ -9,6 +11,7 @@
 #include "app/paths.hpp"
 #include "app/platform.hpp"
 #include "app/version.hpp"
+#include "config/configuration_error.hpp"
 #include "config/xml_file.hpp"
 #include "log/logger.hpp"
 #include "log/sink.hpp"
@@ -33,6 +36,27 @@ ptree with_default(const ptree& section, const char* key, const std::string& val
 
 constexpr int max_reporting_interval = 7200;
 
+// "HOST:PORT" with an IP address as host, an IPv6 address in brackets.
+boost::asio::ip::tcp::endpoint metrics_endpoint(const std::string& text) {
+  const auto invalid = [&] {
+    return configuration_error("invalid metrics-listen " + text +
+                               " (an IP address and a port, such as 127.0.0.1:9117)");
+  };
+  const auto colon = text.rfind(':');
+  if (colon == std::string::npos) throw invalid();
+  std::string host = text.substr(0, colon);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  const std::string port = text.substr(colon + 1);
+  boost::system::error_code error;
+  const auto address = boost::asio::ip::make_address(host, error);
+  if (error || port.empty() || port.size() > 5 ||
+      port.find_first_not_of("0123456789") != std::string::npos || std::stoul(port) == 0 ||
+      std::stoul(port) > 65535)
+    throw invalid();
+  return {address, static_cast<unsigned short>(std::stoul(port))};
+}
+
 }  // namespace
 
 // Everything a load reads from the files, checked, before any of it is put in force: a
@@ -49,6 +73,7 @@ struct application::staged_configuration {
   boost::optional<int> reporting_interval;
   // What the files hold that a start reads leniently or ignores.
   std::vector<std::string> findings;
+  std::optional<boost::asio::ip::tcp::endpoint> metrics_listen;
 
   void add(const std::vector<std::string>& more) {
     findings.insert(findings.end(), more.begin(), more.end());
@@ -87,6 +112,8 @@ application::staged_configuration application::read_configuration() {
     if (!verbose_) staged.logging.put("level", "warning");
   }
 
+  if (const auto listen = root.get_optional<std::string>("agent.metrics-listen"))
+    staged.metrics_listen = metrics_endpoint(*listen);
   staged.posting = read_posting_settings(
       with_default(root.get_child("agent"), "heartbeat-template", default_heartbeat_template()));
 
@@ -167,6 +194,7 @@ void application::apply_configuration(staged_configuration& staged) {
       log_warning(finding);
   }
   agent::configure(staged.posting);
+  metrics_endpoint_ = staged.metrics_listen;
 
   mappings_file_ = staged.mappings_file;
   mappings_.load(staged.mappings);

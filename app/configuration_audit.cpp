@@ -48,6 +48,7 @@ const rule& configuration_rule() {
          {"max-concurrent-posts", kind::text},
          {"ca-file", kind::text},
          {"ignore-cert-hostname", kind::boolean, "false"},
+         {"metrics-listen", kind::text},
          {"ignore-cert-errors", kind::section, "", {{"error-code", kind::text}}}}},
        {"snmp",
         kind::section,

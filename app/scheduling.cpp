@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <boost/date_time/posix_time/posix_time.hpp>
 
+#include "agents/snmp_poller.hpp"
 #include "app/application.hpp"
 #include "app/service_status.hpp"
 #include "log/logger.hpp"
@@ -20,6 +22,7 @@ void application::run_io_cycle() {
   // whole seconds, and a device started a few milliseconds into a tick that crossed a second,
   // or a tick that fired a little later than the one before, would otherwise not be due
   // again 30 seconds later and skip a tick.
+  open_metrics();
   heartbeat_timer_.start(
       [this](clock::time_point expiry) { return on_tick(schedule_clock::at(expiry)); });
   // From this thread, so that a loop that no longer turns stops the pings.
@@ -35,6 +38,7 @@ void application::run_io_cycle() {
 
 bool application::on_tick(boost::posix_time::ptime now) {
   if (reload_requested_ || stop_requested_) return false;
+  last_tick_ = clock::now();
   log_debug("--- timer event ---");
   devices_.sweep_dead();
   save_changes();
@@ -45,10 +49,10 @@ bool application::on_tick(boost::posix_time::ptime now) {
 }
 
 void application::report_status() {
-  std::size_t answering = 0;
-  for (const auto& entry : devices_)
-    if (entry.second->heartbeat_counter() > 0 && entry.second->last_failure.empty()) ++answering;
-  std::string status = service_status(devices_.size(), answering, agent_statistics::global(),
+  const auto samples = device_samples();
+  const auto answering = static_cast<std::size_t>(std::count_if(
+      samples.begin(), samples.end(), [](const device_sample& device) { return device.up; }));
+  std::string status = service_status(samples.size(), answering, agent_statistics::global(),
                                       agent_statistics::clock::now());
   if (!reload_failure_.empty()) status += "; " + reload_failure_;
   service_->report_status(status);
@@ -96,11 +100,48 @@ void application::save_changes() {
 // watchdog interval to end in.
 void application::stop_ticking() {
   heartbeat_timer_.cancel();
+  metrics_.close();
   if (watchdog_timer_) {
     watchdog_timer_->cancel();
     service_->report_alive();
   }
 }
+
+// The endpoint is opened anew for every I/O cycle: a reload may move it.
+void application::open_metrics() {
+  if (!metrics_endpoint_) return;
+  try {
+    metrics_.open(*metrics_endpoint_);
+  } catch (const boost::system::system_error& e) {
+    log_error(boost::format("metrics endpoint %1%:%2% not served: %3%") %
+              metrics_endpoint_->address().to_string() % metrics_endpoint_->port() %
+              e.code().message());
+  }
+}
+
+std::vector<device_sample> application::device_samples() const {
+  std::vector<device_sample> samples;
+  for (const auto& [address, device] : devices_) {
+    device_sample sample;
+    sample.address = address;
+    if (const auto* poller = dynamic_cast<const agents::snmp_poller*>(device.get())) {
+      sample.up = poller->answered();
+      sample.poll_seconds = std::chrono::duration<double>(poller->last_poll_duration()).count();
+    }
+    if (device->last_success != std::chrono::system_clock::time_point())
+      sample.last_success_seconds =
+          std::chrono::duration<double>(device->last_success.time_since_epoch()).count();
+    samples.push_back(std::move(sample));
+  }
+  return samples;
+}
+
+std::string application::render_metrics() const {
+  return metrics_text(device_samples(), agent_statistics::global());
+}
+
+// The tick comes every tick period; three missed in a row is a loop that no longer turns.
+bool application::loop_turns() const { return clock::now() - last_tick_ < 3 * tick_period_; }
 
 void application::cancel_signal_waits() {
   boost::system::error_code error;

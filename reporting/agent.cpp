@@ -327,6 +327,7 @@ void agent::handle_read(const exchange& stream, const boost::system::error_code&
   }
   last_delivered = cycle_start;
   last_failure.clear();
+  last_success = std::chrono::system_clock::now();
   record_post("");
   if (log_debug.enabled())
     log_debug(boost::format("%1% - HTTP response received (%2% bytes)") % name() % bytes);

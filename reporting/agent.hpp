@@ -98,6 +98,8 @@ class agent {
   boost::posix_time::ptime last_delivered;
   // Why the last cycle delivered nothing; empty once a cycle delivered.
   std::string last_failure;
+  // When a heartbeat of this agent was last delivered; the epoch until one was.
+  std::chrono::system_clock::time_point last_success;
   // The longest interval a reply may set; an agent whose interval is written back to a
   // file with a narrower range lowers it.
   std::int32_t longest_interval_seconds = std::numeric_limits<std::int32_t>::max();
