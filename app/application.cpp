@@ -123,7 +123,6 @@ void application::check_configuration() {
   check_persistent_directory_ = snmp_persistence.path();
   set_console(true);
   if (!verbose_) set_threshold(log::warning);
-  mappings_.report_item_errors(true);
   const unsigned long errors_before = log::sink::global().error_lines();
   reload_configuration();
   const unsigned long problems = log::sink::global().error_lines() - errors_before;
