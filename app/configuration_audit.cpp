@@ -137,7 +137,7 @@ std::string value_problem(const rule& r, const std::string& text) {
     case kind::integer:
       return is_integer(text) ? "" : quoted + " is not a whole number" + instead;
     case kind::count:
-      return is_integer(text) && std::stol(text) >= 0
+      return is_integer(text) && text.find('-') == std::string::npos
                  ? ""
                  : quoted + " is not a whole number, 0 or more" + instead;
     case kind::port:
