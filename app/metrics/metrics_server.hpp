@@ -2,6 +2,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <map>
 #include <memory>
 
@@ -31,6 +32,7 @@ class metrics_server {
 
   metrics_connection::responder respond_;
   boost::asio::ip::tcp::acceptor acceptor_;
+  boost::asio::steady_timer retry_timer_;
   std::map<metrics_connection*, std::shared_ptr<metrics_connection>> connections_;
 };
 
