@@ -387,6 +387,7 @@ void reactor::touch(session_entry& entry) {
 
 void reactor::erase(session_entry& entry) {
   clear_deadline(entry);
+  waiter_.unwatch(entry.socket);
   by_serial_.erase(entry.serial);
   table_.erase(entry.handle);  // entry is gone from here on
 }
