@@ -6,6 +6,7 @@
 #include <boost/property_tree/ptree.hpp>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "agents/agent_repository.hpp"
@@ -65,12 +66,15 @@ class application {
 
   int exit_code_ = 0;
   std::string configuration_file_;
+  std::optional<std::string> configuration_option_;  // -c as given, for the service's command
   boost::property_tree::ptree configuration_;
   bool foreground_ = false;
   bool verbose_ = false;
   bool check_ = false;
   bool once_ = false;
   bool post_ = false;
+  bool install_service_ = false;
+  bool remove_service_ = false;
   bool reload_requested_ = false;
   bool stop_requested_ = false;
   boost::asio::io_context io_service_;
