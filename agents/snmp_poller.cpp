@@ -12,6 +12,7 @@
 #include "log/sink.hpp"
 #include "mapping/mappers/table.hpp"
 #include "mapping/mapping_error.hpp"
+#include "reporting/agent_statistics.hpp"
 #include "snmp/netsnmp/error_category.hpp"
 #include "snmp/oid.hpp"
 #include "snmp/pdu.hpp"
@@ -50,6 +51,7 @@ void snmp_poller::start_heartbeat() {
   if (const auto error = open_session()) {
     // This device's cycle fails; the others and the status reporter go on.
     log_error(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
+    last_failure = "SNMP request failed: " + error.message();
     return;
   }
   answer_.clear();
@@ -59,6 +61,7 @@ void snmp_poller::start_heartbeat() {
   // A mapping of tables alone needs no GET (one without anything still sends one).
   if (!oids.empty() || columns.empty()) requests_.emplace_back(oids.begin(), oids.end());
   requests_sent_ = 0;
+  poll_started_ = std::chrono::steady_clock::now();
   busy = true;
   if (service_.needs_engine(session_)) {
     // The keys of an SNMPv3 user hold only for its engine: learn the engine first.
@@ -163,6 +166,8 @@ bool snmp_poller::goes_on(const boost::system::error_code& error) {
     if (log_debug.enabled()) log_debug(boost::format("%1% - SNMP request cancelled") % name());
   } else if (error) {
     log_error(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
+    record_failure(error == netsnmp::make_error_code(netsnmp::timed_out),
+                   "SNMP request failed: " + error.message());
   } else {
     return true;
   }
@@ -171,7 +176,22 @@ bool snmp_poller::goes_on(const boost::system::error_code& error) {
 }
 
 void snmp_poller::fail_cycle(const boost::system::error_code& error) {
+  record_failure(false, "SNMP request failed: " + error.message());
   fail_cycle(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
+}
+
+void snmp_poller::record_answer() {
+  last_poll_duration_ = std::chrono::steady_clock::now() - poll_started_;
+  answered_ = true;
+  ++agent_statistics::global().snmp_answered;
+}
+
+void snmp_poller::record_failure(bool timed_out, std::string failure) {
+  last_poll_duration_ = std::chrono::steady_clock::now() - poll_started_;
+  answered_ = false;
+  auto& statistics = agent_statistics::global();
+  ++(timed_out ? statistics.snmp_timed_out : statistics.snmp_failed);
+  last_failure = std::move(failure);
 }
 
 void snmp_poller::fail_cycle(const boost::format& message) {
@@ -241,6 +261,7 @@ void snmp_poller::finish_answer() {
     for (auto& entry : walk_->values()) answer_.insert(std::move(entry));
     walk_.reset();
   }
+  record_answer();
   if (log_threshold() == log::debug) {
     log_debug(boost::format("%1% - %2% entries in SNMP response") % name() % answer_.size());
     for (const auto& entry : answer_)
@@ -268,6 +289,7 @@ void snmp_poller::handle_walk(const boost::system::error_code& error, snmp::pdu*
     }
     const std::string stopped = walk_->take(*response->get());
     if (!stopped.empty()) {
+      record_failure(false, "table walk error: " + stopped);
       fail_cycle(boost::format("%1% - table walk error: %2%") % name() % stopped);
       return;
     }
@@ -310,12 +332,14 @@ std::unique_ptr<ctemplate::TemplateDictionary> snmp_poller::make_heartbeat() {
     return dictionary;
   } catch (const mapping_error& e) {
     log_error(boost::format("%1% - response mapping error: %2%") % name() % e.what());
+    last_failure = std::string("response mapping error: ") + e.what();
     busy = false;
     if (!requested_alarms.empty() || !requested_statistics.empty() || !pending_traps.empty())
       resend_without_requests();
   } catch (const std::exception& e) {
     log_error(boost::format("%1% - %2%") % name() % e.what());
     log_info(boost::format("%1% - SNMP response discarded, heartbeat not sent") % name());
+    last_failure = e.what();
     busy = false;
   }
   return nullptr;

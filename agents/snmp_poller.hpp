@@ -4,6 +4,7 @@
 #include <boost/format/format_fwd.hpp>
 #include <boost/property_tree/ptree_fwd.hpp>
 #include <boost/system/error_code.hpp>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -44,6 +45,10 @@ class snmp_poller : public agent {
   bool cancel() override;
   // Whether an SNMP request of this poller is in flight.
   bool awaiting_answer() const { return awaiting_answer_; }
+  // From the request to its answer (or failure), for the last request that ended.
+  std::chrono::steady_clock::duration last_poll_duration() const { return last_poll_duration_; }
+  // Whether the last SNMP request that ended was answered.
+  bool answered() const { return answered_; }
   std::string name() const override;
   // What a session for the current settings is opened with.
   snmp::session_options wanted_session() const;
@@ -68,6 +73,9 @@ class snmp_poller : public agent {
   int requests_sent_ = 0;  // in this cycle
   // The walk of the mapping's table columns, after the GET; null at rest.
   std::unique_ptr<snmp::table_walk> walk_;
+  std::chrono::steady_clock::time_point poll_started_;
+  std::chrono::steady_clock::duration last_poll_duration_{};
+  bool answered_ = false;
   // The answer, gathered over the cycle's requests, whose heartbeat waits for its post: a
   // few values rather than a dictionary.
   snmp::oid_value_map answer_;
@@ -100,6 +108,9 @@ class snmp_poller : public agent {
   void fail_cycle(const boost::system::error_code& error);
   void fail_cycle(const boost::format& message);  // logged as an error
   void end_cycle();
+  // Counts the cycle's SNMP outcome, for the metrics and the status line.
+  void record_answer();
+  void record_failure(bool timed_out, std::string failure);
   void handle_engine(const boost::system::error_code& error, snmp::pdu* report);
   void handle_response(const boost::system::error_code& error, snmp::pdu* response);
   // After the GET: walks the mapping's tables if it has any, then sends the heartbeat.

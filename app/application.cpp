@@ -1,6 +1,7 @@
 #include "app/application.hpp"
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/filesystem.hpp>
 #include <csignal>
 #include <iostream>
 #include <stdexcept>
@@ -18,6 +19,25 @@
 namespace tamro {
 namespace {
 std::unique_ptr<application> the_instance;
+
+// A folder of its own under the system's temporary folder, removed with its content.
+class scratch_folder {
+ public:
+  scratch_folder()
+      : path_(boost::filesystem::temp_directory_path() /
+              boost::filesystem::unique_path("tamro-check-%%%%-%%%%-%%%%")) {}
+  ~scratch_folder() {
+    boost::system::error_code ignored;
+    boost::filesystem::remove_all(path_, ignored);
+  }
+  scratch_folder(const scratch_folder&) = delete;
+  scratch_folder& operator=(const scratch_folder&) = delete;
+  std::string path() const { return path_.string(); }
+
+ private:
+  boost::filesystem::path path_;
+};
+
 }  // namespace
 
 application& application::instance() {
@@ -31,13 +51,19 @@ application::application(clock::duration tick_period)
     : configuration_file_(default_configuration_file()),
       stop_signals_(io_service_),
       reload_signals_(io_service_),
+      tick_period_(tick_period),
       heartbeat_timer_(io_service_, tick_period),
-      reporter_(io_service_, identity_) {}
+      reporter_(io_service_, identity_),
+      metrics_(io_service_, [this](const metrics_connection::request& request) {
+        return answer_metrics_request(
+            request, [this] { return render_metrics(); }, loop_turns());
+      }) {}
 
 application::~application() = default;
 
 int application::run(int argc, const char* const argv[]) {
   exit_code_ = 0;
+  log::sink::global().set_journal_prefixes(platform::console_is_journal());
   try {
     process_options(argc, argv);
     if (stop_requested_) return 0;
@@ -92,16 +118,19 @@ void application::process_options(int argc, const char* const argv[]) {
 void application::report_error(const std::string& message) {
   // The check already shows log lines on the console; one "Error: " line is enough there.
   if (!check_) log_error(message);
-  std::cerr << "Error: " << message << std::endl;
+  std::cerr << log::sink::global().console_prefix(log::error) << "Error: " << message << std::endl;
   exit_code_ = 1;
 }
 
 // Loads everything a start loads, without opening the log file, and reports each problem
 // on standard output. Nothing is written and nothing is sent.
 void application::check_configuration() {
+  // The SNMP library creates files in its persistent folder as it starts; the check must
+  // leave the real one alone (run as root, it would leave files the service cannot write).
+  const scratch_folder snmp_persistence;
+  check_persistent_directory_ = snmp_persistence.path();
   set_console(true);
   if (!verbose_) set_threshold(log::warning);
-  mappings_.report_item_errors(true);
   const unsigned long errors_before = log::sink::global().error_lines();
   reload_configuration();
   const unsigned long problems = log::sink::global().error_lines() - errors_before;
@@ -131,12 +160,30 @@ void application::poll_once() {
   io_service_.run();
   agent::set_transcript(nullptr, true);
 
+  // Every failure on standard error with its reason: a test run that says nothing about
+  // what went wrong is no test.
+  const auto failed = [&](const agent& polled) {
+    if (polled.last_delivered == now) return false;
+    std::cerr << polled.name() << ": "
+              << (polled.last_failure.empty() ? "no heartbeat delivered" : polled.last_failure)
+              << std::endl;
+    return true;
+  };
   std::size_t answered = 0;
-  for (const auto& entry : devices_) {
-    if (entry.second->heartbeat_counter() > 0) ++answered;
-  }
+  for (const auto& entry : devices_)
+    if (!failed(*entry.second)) ++answered;
+  const bool reporter_failed = failed(reporter_);
+  for (const std::string& dropped : devices_.item_errors())
+    std::cerr << devices_file_ << ": device not polled: " << dropped << std::endl;
   std::cerr << answered << " of " << devices_.size() << " devices answered" << std::endl;
-  if (answered < devices_.size()) exit_code_ = 1;
+  if (devices_.empty()) {
+    throw std::runtime_error(devices_.item_errors().empty()
+                                 ? "no device to poll: " + devices_file_ + " lists none"
+                                 : "no device to poll: every device of " + devices_file_ +
+                                       " was dropped (see above)");
+  }
+  if (answered < devices_.size() || reporter_failed || !devices_.item_errors().empty())
+    exit_code_ = 1;
 }
 
 void application::main_loop() {
@@ -150,12 +197,36 @@ void application::main_loop() {
   log_info(reload_hint());
   log_info("press CTRL-C to exit");
 
+  if (service_ && service_->watchdog_interval() > clock::duration::zero())
+    watchdog_timer_ =
+        std::make_unique<ticker<clock>>(io_service_, service_->watchdog_interval() / 2);
   start_time_ = clock::now();
   log_info(boost::format("--- %1% started ---") % version_text);
-  while (!stop_requested_) {
-    reload_configuration();
+  reload_configuration();
+  for (;;) {
     if (service_) service_->report_running();
     run_io_cycle();
+    if (stop_requested_) break;
+    reload_or_keep_configuration();
+  }
+}
+
+// A typo in a reload must not end the monitoring of every device: the devices go on being
+// polled with what was in force until a reload succeeds.
+void application::reload_or_keep_configuration() {
+  try {
+    reload_configuration();
+    reload_failure_.clear();
+  } catch (const std::exception& e) {
+    const std::string message = std::string(e.what()) +
+                                " - the running configuration is kept; correct the file and "
+                                "reload again";
+    log_error(message);
+    reload_failure_ = "reload failed: " + message;
+    if (service_) {
+      service_->report_running();
+      service_->report_status(reload_failure_);
+    }
   }
 }
 

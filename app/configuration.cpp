@@ -1,15 +1,23 @@
+#include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/address_v4.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <boost/property_tree/xml_parser.hpp>
+#include <iostream>
 #include <stdexcept>
 
 #include "app/application.hpp"
+#include "app/configuration_audit.hpp"
 #include "app/host_discovery.hpp"
 #include "app/paths.hpp"
+#include "app/platform.hpp"
 #include "app/version.hpp"
+#include "config/configuration_error.hpp"
 #include "config/xml_file.hpp"
 #include "log/logger.hpp"
+#include "log/sink.hpp"
 #include "mapping/mac_address.hpp"
 #include "reporting/agent.hpp"
+#include "reporting/posting_settings.hpp"
 #include "snmp/configure_snmp.hpp"
 
 namespace tamro {
@@ -28,94 +36,207 @@ ptree with_default(const ptree& section, const char* key, const std::string& val
 
 constexpr int max_reporting_interval = 7200;
 
+// "HOST:PORT" with an IP address as host, an IPv6 address in brackets.
+boost::asio::ip::tcp::endpoint metrics_endpoint(const std::string& text) {
+  const auto invalid = [&] {
+    return configuration_error("invalid metrics-listen " + text +
+                               " (an IP address and a port, such as 127.0.0.1:9117)");
+  };
+  const auto colon = text.rfind(':');
+  if (colon == std::string::npos) throw invalid();
+  std::string host = text.substr(0, colon);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  const std::string port = text.substr(colon + 1);
+  boost::system::error_code error;
+  const auto address = boost::asio::ip::make_address(host, error);
+  if (error || port.empty() || port.size() > 5 ||
+      port.find_first_not_of("0123456789") != std::string::npos || std::stoul(port) == 0 ||
+      std::stoul(port) > 65535)
+    throw invalid();
+  return {address, static_cast<unsigned short>(std::stoul(port))};
+}
+
 }  // namespace
+
+// Everything a load reads from the files, checked, before any of it is put in force: a
+// reload whose files do not load leaves the running configuration as it was.
+struct application::staged_configuration {
+  ptree logging;
+  posting_settings posting;
+  ptree snmp;
+  std::string mappings_file;
+  ptree mappings;
+  std::string devices_file;
+  ptree devices;
+  host_identity identity;
+  boost::optional<int> reporting_interval;
+  // What the files hold that a start reads leniently or ignores.
+  std::vector<std::string> findings;
+  std::optional<boost::asio::ip::tcp::endpoint> metrics_listen;
+
+  void add(const std::vector<std::string>& more) {
+    findings.insert(findings.end(), more.begin(), more.end());
+  }
+};
 
 void application::reload_configuration() {
   if (reload_requested_) log_info("--- reloading configuration ---");
   try {
-    load_configuration();
+    staged_configuration staged = read_configuration();
+    apply_configuration(staged);
   } catch (const std::exception& e) {
     throw std::runtime_error(std::string("configuration: ") + e.what());
   }
 }
 
-void application::load_configuration() {
+application::staged_configuration application::read_configuration() {
   log_debug(boost::format("loading configuration from %1%") % configuration_file_);
-  configuration_ =
+  staged_configuration staged;
+  const ptree tree =
       read_xml_file(configuration_file_, boost::property_tree::xml_parser::trim_whitespace);
-  const ptree& root = configuration_.get_child("tamro-configuration");
+  const ptree& root = tree.get_child("tamro-configuration");
+  staged.add(loose_xml_file_problems(configuration_file_));
+  staged.add(audit_configuration(tree, configuration_file_));
 
-  ptree logging = with_default(root.get_child("logging"), "file", default_log_file());
+  staged.logging = with_default(root.get_child("logging"), "file", default_log_file());
+  const auto log_file = staged.logging.get<std::string>("file");
+  if (const std::string problem = platform::write_access_problem(log_file); !problem.empty())
+    staged.findings.push_back(configuration_file_ + ": logging/file: " + log_file +
+                              " cannot be written (" + problem +
+                              "); nothing would be logged there");
   if (check_) {
     // The check reports on the console and leaves the log file alone.
-    logging.erase("file");
-    logging.put("console", true);
-    if (!verbose_) logging.put("level", "warning");
-  }
-  configure_logging(logging);
-  if (verbose_) {
-    set_threshold(1);
-    set_console(true);
+    staged.logging.erase("file");
+    staged.logging.put("console", true);
+    if (!verbose_) staged.logging.put("level", "warning");
   }
 
-  agent::configure(
+  if (const auto listen = root.get_optional<std::string>("agent.metrics-listen"))
+    staged.metrics_listen = metrics_endpoint(*listen);
+  staged.posting = read_posting_settings(
       with_default(root.get_child("agent"), "heartbeat-template", default_heartbeat_template()));
 
-  configure_snmp(
+  staged.snmp =
       with_default(with_default(root.get_child("snmp"), "mib-directory", default_mib_directory()),
-                   "persistent-directory", default_persistent_directory()));
+                   "persistent-directory", default_persistent_directory());
+  if (check_) staged.snmp.put("persistent-directory", check_persistent_directory_);
 
-  mappings_file_ = root.get("mappings-file", default_mappings_file());
-  log_debug(boost::format("loading mappings from %1%") % mappings_file_);
-  mappings_.load(mappings_file_);
+  staged.mappings_file = root.get("mappings-file", default_mappings_file());
+  log_debug(boost::format("loading mappings from %1%") % staged.mappings_file);
+  staged.mappings = mappings_.read_root(staged.mappings_file);
+  staged.add(loose_xml_file_problems(staged.mappings_file));
+  staged.add(audit_mappings(staged.mappings, staged.mappings_file));
 
-  devices_file_ = root.get("devices-file", default_devices_file());
+  staged.devices_file = root.get("devices-file", default_devices_file());
   // A process killed between writing one of its files and renaming it left the text behind.
   if (!check_)
-    for (const std::string* written : {&configuration_file_, &mappings_file_, &devices_file_})
+    for (const std::string* written :
+         {&configuration_file_, &staged.mappings_file, &staged.devices_file})
       remove_leftover_temporaries(*written);
-  log_debug(boost::format("loading agents from %1%") % devices_file_);
-  devices_.load(devices_file_);
-  // Lists the server pushes go to the repositories loaded here.
-  reporter_.set_list_receiver(&pushed_lists_);
+  log_debug(boost::format("loading agents from %1%") % staged.devices_file);
+  staged.devices = devices_.read_root(staged.devices_file);
+  staged.add(loose_xml_file_problems(staged.devices_file));
+  staged.add(audit_devices(staged.devices, staged.devices_file));
 
-  load_reporting(root.get_child("reporting"));
+  read_reporting(root.get_child("reporting"), staged);
+  return staged;
 }
 
-void application::load_reporting(const ptree& reporting) {
-  identity_.name = reporting.get("name", "Tamro");
-  identity_.location = reporting.get("location", "Unknown");
-  identity_.serial_number = reporting.get("serial-number", "00000000-00000001");
+void application::read_reporting(const ptree& reporting, staged_configuration& staged) {
+  host_identity& identity = staged.identity;
+  identity.name = reporting.get("name", "Tamro");
+  identity.location = reporting.get("location", "Unknown");
+  identity.serial_number = reporting.get("serial-number", "00000000-00000001");
 
   if (const auto ip = reporting.get_optional<std::string>("ip-address")) {
     boost::system::error_code error;
     boost::asio::ip::make_address_v4(*ip, error);
     if (error) throw std::runtime_error("invalid IP address " + *ip);
-    identity_.ip_address = *ip;
+    identity.ip_address = *ip;
   } else {
-    identity_.ip_address = discover_ip_address(io_service_);
+    identity.ip_address = discover_ip_address(io_service_);
   }
-  log_info(boost::format("IP address %1%") % identity_.ip_address);
 
   if (auto mac = reporting.get_optional<std::string>("mac-address")) {
     std::string normalized = *mac;
     if (!normalize_mac_address(normalized)) throw std::runtime_error("invalid MAC address " + *mac);
-    identity_.mac_address = normalized;
+    identity.mac_address = normalized;
   } else {
-    identity_.mac_address = discover_mac_address();
+    identity.mac_address = discover_mac_address();
   }
-  log_info(boost::format("MAC address %1%") % identity_.mac_address);
 
-  if (const auto interval = reporting.get_optional<int>("heartbeat-interval")) {
-    if (*interval < 1 || *interval > max_reporting_interval) {
-      throw std::runtime_error("invalid heartbeat interval " +
-                               reporting.get<std::string>("heartbeat-interval"));
-    }
-    reporter_.interval = boost::posix_time::seconds(*interval);
+  staged.reporting_interval = reporting.get_optional<int>("heartbeat-interval");
+  if (staged.reporting_interval &&
+      (*staged.reporting_interval < 1 || *staged.reporting_interval > max_reporting_interval)) {
+    throw std::runtime_error("invalid heartbeat interval " +
+                             reporting.get<std::string>("heartbeat-interval"));
   }
-  identity_.version = version_text;
+  identity.version = version_text;
 }
 
-void application::save_configuration() { write_xml_file(configuration_file_, configuration_); }
+// Only the SNMP settings may still be refused here. The logging goes first so that the SNMP
+// library's own lines reach the log; a refusal puts the logging in force before back.
+void application::apply_configuration(staged_configuration& staged) {
+  apply_logging(staged.logging);
+  try {
+    configure_snmp(staged.snmp);
+  } catch (const std::exception&) {
+    if (logging_in_force_) apply_logging(*logging_in_force_);
+    throw;
+  }
+  logging_in_force_ = staged.logging;
+  // A start goes on with what it can read; the check counts each as a problem.
+  for (const std::string& finding : staged.findings) {
+    if (check_)
+      log_error(finding);
+    else
+      log_warning(finding);
+  }
+  agent::configure(staged.posting);
+  metrics_endpoint_ = staged.metrics_listen;
+
+  mappings_file_ = staged.mappings_file;
+  mappings_.load(staged.mappings);
+  devices_file_ = staged.devices_file;
+  devices_.load(staged.devices);
+  // Lists the server pushes go to the repositories loaded here.
+  reporter_.set_list_receiver(&pushed_lists_);
+
+  const int uptime = identity_.uptime;
+  identity_ = staged.identity;
+  identity_.uptime = uptime;
+  log_info(boost::format("IP address %1%") % identity_.ip_address);
+  log_info(boost::format("MAC address %1%") % identity_.mac_address);
+  if (staged.reporting_interval)
+    reporter_.interval = boost::posix_time::seconds(*staged.reporting_interval);
+}
+
+void application::apply_logging(const ptree& logging) {
+  configure_logging(logging);
+  if (verbose_) {
+    set_threshold(1);
+    set_console(true);
+  }
+  // Without its file the log says nothing where the operator looks: say so where it shows.
+  if (const std::string& problem = log::sink::global().file_problem(); !problem.empty()) {
+    const std::string message = "log file " + logging.get<std::string>("file") +
+                                " cannot be opened (" + problem +
+                                "): nothing is logged to it until a reload opens it";
+    std::cerr << log::sink::global().console_prefix(log::warning) << "Warning: " << message
+              << std::endl;
+    log_error(message);
+  }
+}
+
+// The file on disk, not the copy of the last load: the operator may have edited it since,
+// and the edit must reach the next reload. A file that does not read (an edit half done) is
+// left alone; the save is tried again at the next tick.
+void application::save_reporting_interval(long seconds) {
+  ptree tree =
+      read_xml_file(configuration_file_, boost::property_tree::xml_parser::trim_whitespace);
+  tree.put("tamro-configuration.reporting.heartbeat-interval", seconds);
+  write_xml_file(configuration_file_, tree);
+}
 
 }  // namespace tamro

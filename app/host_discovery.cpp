@@ -28,17 +28,25 @@ std::string discover_mac_address() {
   }
 }
 
+std::optional<std::string> choose_ip_address(const std::vector<boost::asio::ip::address>& resolved,
+                                             const std::vector<std::string>& interfaces) {
+  for (const auto& address : resolved)
+    if (address.is_v4() && address.to_v4().to_bytes()[0] != 127) return address.to_string();
+  if (!interfaces.empty()) return interfaces.front();
+  return std::nullopt;
+}
+
 std::string discover_ip_address(boost::asio::io_context& io) {
   const std::string host = boost::asio::ip::host_name();
   boost::asio::ip::tcp::resolver resolver(io);
   boost::system::error_code error;
   const auto results =
       resolver.resolve(host, "", boost::asio::ip::resolver_base::address_configured, error);
+  std::vector<boost::asio::ip::address> resolved;
+  for (const auto& entry : results) resolved.push_back(entry.endpoint().address());
+  if (const auto chosen = choose_ip_address(resolved, platform::interface_ipv4_addresses()))
+    return *chosen;
   if (error) throw std::runtime_error("unable to determine local IP address: " + error.message());
-  for (const auto& entry : results) {
-    const auto address = entry.endpoint().address();
-    if (address.is_v4() && address.to_v4().to_bytes()[0] != 127) return address.to_string();
-  }
   throw std::runtime_error("unable to determine local IP address");
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/address.hpp>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tamro {
 
@@ -9,7 +12,13 @@ namespace tamro {
 // Throws std::runtime_error("unable to determine MAC address").
 std::string discover_mac_address();
 
-// First IPv4 address outside 127.0.0.0/8 that the host name resolves to.
+// The first IPv4 address outside 127.0.0.0/8 that the host name resolved to, else the first
+// IPv4 address of an interface other than loopback: a stock Debian host maps its name to
+// 127.0.1.1. Nothing when neither has one.
+std::optional<std::string> choose_ip_address(const std::vector<boost::asio::ip::address>& resolved,
+                                             const std::vector<std::string>& interfaces);
+
+// choose_ip_address for this host's name and interfaces.
 // Throws std::runtime_error("unable to determine local IP address[: reason]").
 std::string discover_ip_address(boost::asio::io_context& io);
 

@@ -1,7 +1,11 @@
+#include <algorithm>
 #include <boost/date_time/posix_time/posix_time.hpp>
 
+#include "agents/snmp_poller.hpp"
 #include "app/application.hpp"
+#include "app/service_status.hpp"
 #include "log/logger.hpp"
+#include "reporting/agent_statistics.hpp"
 #include "reporting/schedule_clock.hpp"
 #include "snmp/service.hpp"
 
@@ -18,20 +22,40 @@ void application::run_io_cycle() {
   // whole seconds, and a device started a few milliseconds into a tick that crossed a second,
   // or a tick that fired a little later than the one before, would otherwise not be due
   // again 30 seconds later and skip a tick.
+  open_metrics();
   heartbeat_timer_.start(
       [this](clock::time_point expiry) { return on_tick(schedule_clock::at(expiry)); });
+  // From this thread, so that a loop that no longer turns stops the pings.
+  if (watchdog_timer_)
+    watchdog_timer_->start([this](clock::time_point) {
+      if (reload_requested_ || stop_requested_) return false;
+      service_->report_alive();
+      return true;
+    });
   io_service_.run();
   save_changes();
 }
 
 bool application::on_tick(boost::posix_time::ptime now) {
   if (reload_requested_ || stop_requested_) return false;
+  last_tick_ = clock::now();
   log_debug("--- timer event ---");
   devices_.sweep_dead();
   save_changes();
   start_due_devices(now);
   start_reporter_if_due(now);
+  if (service_) report_status();
   return true;
+}
+
+void application::report_status() {
+  const auto samples = device_samples();
+  const auto answering = static_cast<std::size_t>(std::count_if(
+      samples.begin(), samples.end(), [](const device_sample& device) { return device.up; }));
+  std::string status = service_status(samples.size(), answering, agent_statistics::global(),
+                                      agent_statistics::clock::now());
+  if (!reload_failure_.empty()) status += "; " + reload_failure_;
+  service_->report_status(status);
 }
 
 void application::start_due_devices(boost::posix_time::ptime now) {
@@ -62,10 +86,8 @@ void application::save_changes() {
   }
   pushed_lists_.save_pending();
   if (reporter_.interval_changed) {
-    configuration_.put("tamro-configuration.reporting.heartbeat-interval",
-                       reporter_.interval.total_seconds());
     try {
-      save_configuration();
+      save_reporting_interval(reporter_.interval.total_seconds());
       reporter_.interval_changed = false;
     } catch (const std::exception& e) {
       log_error(boost::format("could not save changes to %1%: %2%") % configuration_file_ %
@@ -73,6 +95,53 @@ void application::save_changes() {
     }
   }
 }
+
+// A drain runs without the tick; the watchdog gets one more ping, so a drain has the whole
+// watchdog interval to end in.
+void application::stop_ticking() {
+  heartbeat_timer_.cancel();
+  metrics_.close();
+  if (watchdog_timer_) {
+    watchdog_timer_->cancel();
+    service_->report_alive();
+  }
+}
+
+// The endpoint is opened anew for every I/O cycle: a reload may move it.
+void application::open_metrics() {
+  if (!metrics_endpoint_) return;
+  try {
+    metrics_.open(*metrics_endpoint_);
+  } catch (const boost::system::system_error& e) {
+    log_error(boost::format("metrics endpoint %1%:%2% not served: %3%") %
+              metrics_endpoint_->address().to_string() % metrics_endpoint_->port() %
+              e.code().message());
+  }
+}
+
+std::vector<device_sample> application::device_samples() const {
+  std::vector<device_sample> samples;
+  for (const auto& [address, device] : devices_) {
+    device_sample sample;
+    sample.address = address;
+    if (const auto* poller = dynamic_cast<const agents::snmp_poller*>(device.get())) {
+      sample.up = poller->answered();
+      sample.poll_seconds = std::chrono::duration<double>(poller->last_poll_duration()).count();
+    }
+    if (device->last_success != std::chrono::system_clock::time_point())
+      sample.last_success_seconds =
+          std::chrono::duration<double>(device->last_success.time_since_epoch()).count();
+    samples.push_back(std::move(sample));
+  }
+  return samples;
+}
+
+std::string application::render_metrics() const {
+  return metrics_text(device_samples(), agent_statistics::global());
+}
+
+// The tick comes every tick period; three missed in a row is a loop that no longer turns.
+bool application::loop_turns() const { return clock::now() - last_tick_ < 3 * tick_period_; }
 
 void application::cancel_signal_waits() {
   boost::system::error_code error;
@@ -86,7 +155,7 @@ void application::on_reload_signal(const boost::system::error_code& error) {
   log_info("--- waiting for all SNMP and HTTP requests to complete ---");
   if (service_) service_->report_reloading();
   cancel_signal_waits();
-  heartbeat_timer_.cancel();
+  stop_ticking();
   reload_requested_ = true;
   // A sweep of thousands of devices would hold the reload for its whole length: what has not
   // reached the server yet is cancelled, and polled again at the first tick after the load.
@@ -105,7 +174,7 @@ void application::on_stop_signal(const boost::system::error_code& error) {
   log_info("--- shutting down ---");
   if (service_) service_->report_stopping();
   cancel_signal_waits();
-  heartbeat_timer_.cancel();
+  stop_ticking();
   boost::asio::use_service<snmp::service>(io_service_).shutdown_reactor();
   auto dropped = agent::stop_posting();
   std::size_t cancelled = 0;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace tamro {
 
@@ -19,6 +21,12 @@ class service_host {
   virtual void report_running() = 0;    // after every configuration load
   virtual void report_reloading() = 0;  // a reload drain has begun
   virtual void report_stopping() = 0;   // a stop drain has begun
+  // A line for the operator beside the state, where the service manager shows one.
+  virtual void report_status(const std::string& status) = 0;
+  // How often the service manager wants to hear that the main loop still turns; zero when
+  // it does not watch.
+  virtual std::chrono::microseconds watchdog_interval() const = 0;
+  virtual void report_alive() = 0;
 
   static std::unique_ptr<service_host> create();
 };

@@ -4,8 +4,10 @@
 # calls TAMRO_HOME:
 #
 #   bin/tamro
-#   config/        configuration.xml (the installed variant below), mappings.xml,
-#                  devices.xml, heartbeat.xml
+#   config/        the agent's files: copied from share/examples/ by the package's postinst
+#                  when missing, and rewritten by the agent itself
+#   share/examples/ configuration.xml (the installed variant below), mappings.xml,
+#                  devices.xml (an empty list), heartbeat.xml
 #   log/           the log
 #   snmp/mibs/     MIB files for the SNMP library (empty)
 #   snmp/persist/  the SNMP library's state
@@ -28,13 +30,28 @@ file(MAKE_DIRECTORY ${tamro_packaging_binary})
 # console logging, a local test server); under systemd, relative paths would resolve
 # against / and the agent would not start. The installed variant names no path at all, so
 # that every file is found under TAMRO_HOME.
-install(FILES
-          ${tamro_packaging_source}/configuration.xml
-          ${PROJECT_SOURCE_DIR}/etc/mappings.xml
-          ${PROJECT_SOURCE_DIR}/etc/devices.xml
-          ${PROJECT_SOURCE_DIR}/etc/heartbeat.xml
-        DESTINATION config
-        COMPONENT home)
+#
+# The agent rewrites its configuration, mappings and devices files, so the package must
+# not own them (as conffiles, an upgrade would stop at dpkg's prompt): it ships the
+# defaults as examples, and postinst copies each into config/ only when it is missing.
+set(tamro_examples
+    ${tamro_packaging_source}/configuration.xml
+    ${PROJECT_SOURCE_DIR}/etc/mappings.xml
+    ${tamro_packaging_source}/devices.xml
+    ${PROJECT_SOURCE_DIR}/etc/heartbeat.xml)
+install(FILES ${tamro_examples} DESTINATION share/examples COMPONENT home)
+install(DIRECTORY DESTINATION config COMPONENT home)
+# A plain install has no postinst: it copies the examples the same way, never over a file.
+install(CODE "
+  foreach(name configuration.xml mappings.xml devices.xml heartbeat.xml)
+    set(target \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/config/\${name}\")
+    if(NOT EXISTS \"\${target}\")
+      message(STATUS \"Installing: \${target}\")
+      configure_file(\"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/share/examples/\${name}\"
+                     \"\${target}\" COPYONLY)
+    endif()
+  endforeach()
+" COMPONENT home_config)
 install(DIRECTORY DESTINATION log COMPONENT home)
 install(DIRECTORY DESTINATION snmp/mibs COMPONENT home)
 install(DIRECTORY DESTINATION snmp/persist COMPONENT home)
@@ -108,9 +125,9 @@ install(FILES ${tamro_man_page} DESTINATION /usr/share/man/man8 COMPONENT system
 install(FILES ${PROJECT_SOURCE_DIR}/etc/tamro.service
         DESTINATION /lib/systemd/system COMPONENT system EXCLUDE_FROM_ALL)
 
-# --- maintainer scripts and conffiles -----------------------------------------------------
+# --- maintainer scripts ---------------------------------------------------------------------
 
-foreach(script postinst prerm postrm conffiles)
+foreach(script postinst prerm postrm)
   configure_file(${tamro_packaging_source}/${script}.in ${tamro_packaging_binary}/${script} @ONLY)
 endforeach()
 
@@ -145,8 +162,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${tamro_packaging_binary}/postinst
     ${tamro_packaging_binary}/prerm
-    ${tamro_packaging_binary}/postrm
-    ${tamro_packaging_binary}/conffiles)
+    ${tamro_packaging_binary}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

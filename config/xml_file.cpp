@@ -8,6 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
+#include <vector>
 
 #include "config/durable_file.hpp"
 #include "config/system_reason.hpp"
@@ -50,12 +51,29 @@ std::size_t declaration_end(std::string_view text, std::size_t from) {
   return text.size();
 }
 
-// The line on which the elements first nest deeper than limit, or 0 when they never do.
-// Counts tags without parsing: what is malformed is left to the reader.
-std::size_t line_nested_too_deep(std::string_view text, int limit) {
-  int depth = 0;
+// A start, end or empty-element tag met by walk_tags.
+struct tag_event {
+  enum kind_type { start, end, empty } kind;
+  std::string_view name;
+  std::size_t line;  // of the tag's "<"
+};
+
+std::string_view tag_name(std::string_view text, std::size_t from) {
+  const std::size_t stop = std::min(text.find_first_of(" \t\r\n/>", from), text.size());
+  return text.substr(from, stop - from);
+}
+
+// Calls visit(tag_event) for each tag in order, past comments, CDATA, processing
+// instructions and declarations, until visit returns false. Counts tags without parsing:
+// what is malformed is left to the reader.
+template <class Visit>
+void walk_tags(std::string_view text, Visit visit) {
   std::size_t line = 1;
   std::size_t counted = 0;  // text before this has had its line breaks counted
+  const auto line_at = [&](std::size_t at) {
+    for (; counted < at; ++counted) line += text[counted] == '\n';
+    return line;
+  };
   std::size_t i = text.find('<');
   while (i != std::string_view::npos && i + 1 < text.size()) {
     const std::string_view rest = text.substr(i);
@@ -69,19 +87,31 @@ std::size_t line_nested_too_deep(std::string_view text, int limit) {
     } else if (text[i + 1] == '!') {
       next = declaration_end(text, i + 2);
     } else if (text[i + 1] == '/') {
-      --depth;
+      if (!visit(tag_event{tag_event::end, tag_name(text, i + 2), line_at(i)})) return;
       next = tag_end(text, i + 2) + 1;
     } else {
       const std::size_t end = tag_end(text, i + 1);
-      if (end < text.size() && text[end - 1] != '/' && ++depth > limit) {
-        for (; counted < i; ++counted) line += text[counted] == '\n';
-        return line;
+      if (end < text.size()) {
+        const auto kind = text[end - 1] == '/' ? tag_event::empty : tag_event::start;
+        if (!visit(tag_event{kind, tag_name(text, i + 1), line_at(i)})) return;
       }
       next = end + 1;
     }
     i = next < text.size() ? text.find('<', next) : std::string_view::npos;
   }
-  return 0;
+}
+
+// The line on which the elements first nest deeper than limit, or 0 when they never do.
+std::size_t line_nested_too_deep(std::string_view text, int limit) {
+  int depth = 0;
+  std::size_t found = 0;
+  walk_tags(text, [&](const tag_event& tag) {
+    if (tag.kind == tag_event::end) --depth;
+    if (tag.kind != tag_event::start || ++depth <= limit) return true;
+    found = tag.line;
+    return false;
+  });
+  return found;
 }
 
 }  // namespace
@@ -103,7 +133,9 @@ boost::property_tree::ptree read_xml_text(const std::string& text, int flags,
   return tree;
 }
 
-boost::property_tree::ptree read_xml_file(const std::string& path, int flags) {
+namespace {
+
+std::string read_text_file(const std::string& path) {
   boost::system::error_code ignored;
   if (boost::filesystem::is_directory(path, ignored))
     throw xml_parser_error("cannot open file: it is a folder", path, 0);
@@ -111,7 +143,44 @@ boost::property_tree::ptree read_xml_file(const std::string& path, int flags) {
   if (!file) throw xml_parser_error("cannot open file: " + system_reason(), path, 0);
   std::ostringstream text;
   text << file.rdbuf();
-  return read_xml_text(text.str(), flags, path);
+  return text.str();
+}
+
+}  // namespace
+
+boost::property_tree::ptree read_xml_file(const std::string& path, int flags) {
+  return read_xml_text(read_text_file(path), flags, path);
+}
+
+std::vector<std::string> loose_xml_problems(const std::string& text, const std::string& source) {
+  std::vector<std::string> problems;
+  std::vector<std::string_view> open;
+  bool root_ended = false;
+  walk_tags(text, [&](const tag_event& tag) {
+    const std::string at = source + "(" + std::to_string(tag.line) + "): ";
+    if (root_ended) {
+      problems.push_back(at + "element <" + std::string(tag.name) +
+                         "> after the end of the root element");
+      return false;
+    }
+    if (tag.kind == tag_event::start) open.push_back(tag.name);
+    if (tag.kind == tag_event::end) {
+      if (open.empty() || open.back() != tag.name) {
+        problems.push_back(at + "end tag </" + std::string(tag.name) + "> does not match " +
+                           (open.empty() ? std::string("any start tag")
+                                         : "the start tag <" + std::string(open.back()) + ">"));
+        return false;  // what follows is out of step
+      }
+      open.pop_back();
+    }
+    root_ended = open.empty();
+    return true;
+  });
+  return problems;
+}
+
+std::vector<std::string> loose_xml_file_problems(const std::string& path) {
+  return loose_xml_problems(read_text_file(path), path);
 }
 
 void write_xml_file(const std::string& path, const boost::property_tree::ptree& tree) {

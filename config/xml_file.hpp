@@ -2,6 +2,7 @@
 
 #include <boost/property_tree/ptree.hpp>
 #include <string>
+#include <vector>
 
 namespace tamro {
 
@@ -17,6 +18,13 @@ boost::property_tree::ptree read_xml_text(const std::string& text, int flags = 0
 
 // As read_xml_text, for a file.
 boost::property_tree::ptree read_xml_file(const std::string& path, int flags = 0);
+
+// What the tree reader lets pass, each as "SOURCE(LINE): TEXT": an end tag that does not
+// match the element it closes (<level>info</levle>), and an element after the end of the
+// root element. Only the first is reported: the text after it is out of step.
+std::vector<std::string> loose_xml_problems(const std::string& text, const std::string& source);
+// As loose_xml_problems, for a file; throws as read_xml_file does when it cannot be read.
+std::vector<std::string> loose_xml_file_problems(const std::string& path);
 
 // Writes a tree as XML (two-blank indentation, "utf-8") and replaces the file atomically:
 // the text goes to a temporary file in the same folder, which is then renamed over the

@@ -7,10 +7,13 @@
 #include <boost/filesystem.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <iomanip>
 #include <iostream>
 #include <thread>
+#include <vector>
 
 namespace tamro::log {
 namespace {
@@ -66,16 +69,38 @@ std::string dated_name(const std::string& path, const boost::gregorian::date& da
   return path.substr(0, dot) + "." + date + path.substr(dot);
 }
 
+// Whether name is path's file name with a date inserted by dated_name: the rotated files.
+bool is_rotated_name(const std::string& name, const std::string& path) {
+  static const std::string sample = "2013-10-05";
+  const std::string file = boost::filesystem::path(path).filename().string();
+  const std::size_t dot = file.find_last_of('.');
+  const std::string head = dot == std::string::npos ? file + "." : file.substr(0, dot + 1);
+  const std::string tail = dot == std::string::npos ? "" : file.substr(dot);
+  if (name.size() != head.size() + sample.size() + tail.size()) return false;
+  if (name.compare(0, head.size(), head) != 0) return false;
+  if (name.compare(name.size() - tail.size(), tail.size(), tail) != 0) return false;
+  for (std::size_t i = 0; i < sample.size(); ++i) {
+    const char c = name[head.size() + i];
+    if (sample[i] == '-' ? c != '-' : !std::isdigit(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-int threshold_for_name(std::string name) {
+std::optional<int> level_for_name(std::string name) {
   std::transform(name.begin(), name.end(), name.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (name == "off" || name == "disable" || name == "disabled") return 0;
   if (name == "debug") return debug;
   if (name == "info" || name == "information") return info;
+  if (name == "warning" || name == "warn") return warning;
   if (name == "error") return error;
-  return warning;
+  return std::nullopt;
+}
+
+int threshold_for_name(std::string name) {
+  return level_for_name(std::move(name)).value_or(warning);
 }
 
 sink::sink() : console_stream_(std::cout.rdbuf()), stream_(&buffer_) {}
@@ -91,10 +116,28 @@ void sink::write(int level, const std::string& message) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (file_.is_open() && rotate_) rotate_if_new_day();
   const auto now = boost::posix_time::second_clock::local_time();
+  if (console_target_ && journal_prefixes_) {
+    const std::string prefix = console_prefix(level);
+    console_target_->sputn(prefix.data(), static_cast<std::streamsize>(prefix.size()));
+  }
   stream_ << boost::posix_time::to_simple_string(now) << ' ' << std::hex << std::uppercase
           << std::setw(8) << std::setfill('0') << thread_number() << std::dec << " ["
           << level_letter(level) << "] " << one_line(message) << '\n';
   stream_.flush();
+}
+
+std::string sink::console_prefix(int level) const {
+  if (!journal_prefixes_) return "";
+  switch (level) {
+    case error:
+      return "<3>";
+    case warning:
+      return "<4>";
+    case info:
+      return "<6>";
+    default:
+      return "<7>";
+  }
 }
 
 void sink::rotate_if_new_day() {
@@ -109,9 +152,31 @@ void sink::rotate_if_new_day() {
     // the current file and say why it was not rotated.
     if (error) {
       stream_ << "log rotation to " << rotated << " failed: " << error.message() << '\n';
+    } else if (keep_) {
+      remove_old_rotated_files();
     }
   }
   last_write_ = now;
+}
+
+// The dates in the names sort as the days do: all but the newest keep_ go.
+void sink::remove_old_rotated_files() {
+  namespace fs = boost::filesystem;
+  const fs::path file(file_path_);
+  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+  std::vector<fs::path> rotated;
+  boost::system::error_code error;
+  for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
+       entry.increment(error)) {
+    if (is_rotated_name(entry->path().filename().string(), file_path_))
+      rotated.push_back(entry->path());
+  }
+  if (rotated.size() <= *keep_) return;
+  std::sort(rotated.begin(), rotated.end());
+  for (std::size_t i = 0; i < rotated.size() - *keep_; ++i) {
+    boost::system::error_code ignored;
+    fs::remove(rotated[i], ignored);
+  }
 }
 
 void sink::open_file() {
@@ -139,15 +204,21 @@ void sink::configure(const boost::property_tree::ptree& section) {
   }
   std::lock_guard<std::mutex> lock(mutex_);
   rotate_ = section.get_optional<bool>("rotate").value_or(false);
+  const auto keep = section.get_optional<int>("keep");
+  keep_ = keep && *keep >= 0 ? std::optional<std::size_t>(*keep) : std::nullopt;
   if (file_.is_open()) {
     file_.close();
     point_targets();
   }
   last_write_ = boost::posix_time::not_a_date_time;
+  file_problem_.clear();
   if (const auto path = section.get_optional<std::string>("file")) {
     file_path_ = *path;
+    errno = 0;
     open_file();
-    stream_.clear(file_.is_open() ? std::ios::goodbit : std::ios::failbit);
+    if (!file_.is_open()) file_problem_ = errno ? std::strerror(errno) : "cannot be opened";
+    // The console goes on without the file: a failed stream would silence it too.
+    stream_.clear();
     if (file_.is_open() && rotate_) {
       boost::system::error_code error;
       const std::time_t modified = boost::filesystem::last_write_time(file_path_, error);

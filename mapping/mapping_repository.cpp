@@ -8,8 +8,7 @@ namespace tamro {
 using boost::property_tree::ptree;
 
 void mapping_repository::on_item_error(const std::exception& e) {
-  if (report_item_errors_)
-    log_error(boost::format("Error while parsing mapping node: %1%") % e.what());
+  log_error(boost::format("Error while parsing mapping node: %1%") % e.what());
 }
 
 const char* mapping_repository::root_name() const { return "mappings"; }

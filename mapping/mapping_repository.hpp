@@ -6,12 +6,8 @@
 namespace tamro {
 
 // The mappings file: root "mappings" (version "1.0"), one element per mapping. A mapping
-// that fails to build is dropped silently; devices naming it then fail their own lookup.
+// that fails to build is logged and dropped; devices naming it then fail their own lookup.
 class mapping_repository : public xml_repository<std::string, mapping> {
- public:
-  // The configuration check wants to hear of every mapping that fails to load.
-  void report_item_errors(bool on) { report_item_errors_ = on; }
-
  protected:
   void on_item_error(const std::exception& e) override;
   const char* root_name() const override;
@@ -21,9 +17,6 @@ class mapping_repository : public xml_repository<std::string, mapping> {
   std::shared_ptr<mapping> create_item(const std::string& element,
                                        const boost::property_tree::ptree& node) override;
   void write_item(boost::property_tree::ptree& root, const mapping& item) const override;
-
- private:
-  bool report_item_errors_ = false;
 };
 
 }  // namespace tamro

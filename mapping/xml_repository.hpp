@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "config/xml_file.hpp"
 #include "mapping/item_not_found.hpp"
@@ -30,15 +31,19 @@ class xml_repository {
 
   // Comments are kept and whitespace is not trimmed. File, parse and missing-root errors
   // propagate and leave the items as they were.
-  void load(const std::string& path) {
-    const boost::property_tree::ptree tree = read_xml_file(path, 0);
-    load(tree.get_child(root_name()));
+  void load(const std::string& path) { load(read_root(path)); }
+
+  // The file's root element, for a load that must not start before every file has been
+  // read; throws as load(path) does.
+  boost::property_tree::ptree read_root(const std::string& path) const {
+    return read_xml_file(path, 0).get_child(root_name());
   }
 
   // Reconciles with the items held: every child that yields an item replaces the item under
   // its key (a later duplicate wins), a child that fails is reported and skipped, and every
   // key not delivered again, including one whose new content failed, goes to remove().
   void load(const boost::property_tree::ptree& node) {
+    item_errors_.clear();
     std::set<Key> dropped;
     for (const auto& entry : items_) dropped.insert(entry.first);
 
@@ -50,6 +55,7 @@ class xml_repository {
         items_[key] = std::move(item);
         dropped.erase(key);
       } catch (const std::exception& e) {
+        item_errors_.push_back(e.what());
         on_item_error(e);
       }
     }
@@ -76,6 +82,8 @@ class xml_repository {
   const_iterator end() const { return items_.end(); }
   std::size_t size() const { return items_.size(); }
   bool empty() const { return items_.empty(); }
+  // Why each child that the last load skipped was skipped.
+  const std::vector<std::string>& item_errors() const { return item_errors_; }
 
  protected:
   virtual void on_item_error(const std::exception& /*e*/) {}
@@ -99,6 +107,7 @@ class xml_repository {
   }
 
   item_map items_;
+  std::vector<std::string> item_errors_;
 };
 
 }  // namespace tamro

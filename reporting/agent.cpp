@@ -15,7 +15,9 @@
 #include "config/configuration_error.hpp"
 #include "log/logger.hpp"
 #include "log/sink.hpp"
+#include "reporting/agent_statistics.hpp"
 #include "reporting/option_set.hpp"
+#include "reporting/post_failure.hpp"
 #include "reporting/post_queue.hpp"
 #include "reporting/reply_processing.hpp"
 #include "reporting/schedule_clock.hpp"
@@ -63,26 +65,23 @@ int read_count(const boost::property_tree::ptree& section, const char* key, int 
 
 }  // namespace
 
-void agent::configure(const boost::property_tree::ptree& section) {
-  auto& config = posting();
-  config.options.set(http::request_content_type{"application/xml; charset=\"utf-8\""});
-  config.options.set(http::request_method{"POST"});
+posting_settings read_posting_settings(const boost::property_tree::ptree& section) {
+  posting_settings settings;
+  settings.options.set(http::request_content_type{"application/xml; charset=\"utf-8\""});
+  settings.options.set(http::request_method{"POST"});
   try {
-    config.template_name = section.get<std::string>("heartbeat-template");
-    config.server = url::from_string(section.get<std::string>("server-uri"));
-    config.options.set(
+    settings.template_name = section.get<std::string>("heartbeat-template");
+    settings.server = url::from_string(section.get<std::string>("server-uri"));
+    settings.options.set(
         http::user_agent{section.get<std::string>("user-agent", "klav-agent/1.0 (TAMRO)")});
   } catch (const std::exception& e) {
     throw configuration_error(e.what());
   }
-  // The cache would hand back the template of the previous load; a reload must read the
-  // file again so an edited (or broken) template takes effect now, not at the next start.
-  ctemplate::mutable_default_template_cache()->ClearCache();
-  if (!ctemplate::mutable_default_template_cache()->LoadTemplate(config.template_name,
-                                                                 template_strip)) {
-    throw std::runtime_error("unable to load and parse template file " + config.template_name);
-  }
-  config.options.set(https::ignore_cert_hostname{
+  // Parsed in a cache of its own, so a broken template leaves the running one in place.
+  ctemplate::TemplateCache trial;
+  if (!trial.LoadTemplate(settings.template_name, template_strip))
+    throw std::runtime_error("unable to load and parse template file " + settings.template_name);
+  settings.options.set(https::ignore_cert_hostname{
       section.get_optional<bool>("ignore-cert-hostname").value_or(false)});
   // Every load sets the list afresh: an element the operator removed must stop applying.
   std::vector<std::int32_t> codes;
@@ -96,14 +95,34 @@ void agent::configure(const boost::property_tree::ptree& section) {
       }
     }
   }
-  config.options.set(https::ignore_cert_errors{std::move(codes)});
-  config.options.set(http::timeout{std::chrono::seconds(
+  settings.options.set(https::ignore_cert_errors{std::move(codes)});
+  settings.options.set(http::timeout{std::chrono::seconds(
       read_count(section, "http-timeout", static_cast<int>(http::timeout{}.value.count()), 1,
                  std::numeric_limits<int>::max()))});
-  config.options.set(https::ca_file{section.get("ca-file", std::string())});
-  config.queue.set_limit(static_cast<std::size_t>(
+  settings.options.set(https::ca_file{section.get("ca-file", std::string())});
+  settings.max_concurrent_posts = static_cast<std::size_t>(
       read_count(section, "max-concurrent-posts", static_cast<int>(post_queue::default_limit), 1,
-                 most_concurrent_posts)));
+                 most_concurrent_posts));
+  return settings;
+}
+
+void agent::configure(const boost::property_tree::ptree& section) {
+  configure(read_posting_settings(section));
+}
+
+void agent::configure(const posting_settings& settings) {
+  auto& config = posting();
+  // The cache would hand back the template of the previous load; a reload must read the
+  // file again so an edited template takes effect now, not at the next start.
+  ctemplate::mutable_default_template_cache()->ClearCache();
+  if (!ctemplate::mutable_default_template_cache()->LoadTemplate(settings.template_name,
+                                                                 template_strip)) {
+    throw std::runtime_error("unable to load and parse template file " + settings.template_name);
+  }
+  config.template_name = settings.template_name;
+  config.server = settings.server;
+  config.options = settings.options;
+  config.queue.set_limit(settings.max_concurrent_posts);
   // A reload may change the trust; the sessions kept under the old one are not resumed.
   config.tls = std::make_shared<tls_client_context>();
   config.stopped = false;
@@ -180,12 +199,14 @@ bool agent::begin_post() {
     log_error(boost::format("%1% - the heartbeat template %2% expanded to nothing; heartbeat not "
                             "sent") %
               name() % config.template_name);
+    last_failure = "the heartbeat template " + config.template_name + " expanded to nothing";
     busy = false;
     return false;
   }
   if (config.transcript && !config.post) {
     *config.transcript << "<!-- heartbeat of " << name() << " -->\n" << text << std::endl;
     last_delivered = cycle_start;
+    last_failure.clear();
     busy = false;
     return false;
   }
@@ -196,6 +217,7 @@ bool agent::begin_post() {
   // The queue calls this exactly when it gives a waiting agent a slot.
   holds_slot_ = waits_for_post_slot();
   stream_ = std::make_shared<url_stream>(io_, config.tls);
+  post_started_ = agent_statistics::clock::now();
   stream_->options().set_options(config.options);
   stream_->options().set(http::request_content{std::move(text)});
   stream_->open(config.server, [this, stream = stream_](const boost::system::error_code& error) {
@@ -233,17 +255,33 @@ void agent::end_exchange() {
   }
 }
 
+void agent::post_failed(const std::string& reason) {
+  log_error(boost::format("%1% - while sending heartbeat to server: %2%") % name() % reason);
+  last_failure = "heartbeat not delivered to " + posting().server.to_string() + ": " + reason;
+  record_post(last_failure);
+}
+
+void agent::record_post(const std::string& failure) {
+  auto& statistics = agent_statistics::global();
+  const auto now = agent_statistics::clock::now();
+  ++(failure.empty() ? statistics.heartbeats_delivered : statistics.heartbeats_failed);
+  statistics.post_duration.observe(std::chrono::duration<double>(now - post_started_).count());
+  statistics.last_post_time = now;
+  statistics.last_post_failure = failure;
+}
+
 void agent::handle_open(const exchange& stream, const boost::system::error_code& error) {
   if (stream != stream_) return;
   if (error) {
     end_exchange();
-    log_error(boost::format("%1% - while sending heartbeat to server: %2%") % name() %
-              error.message());
+    post_failed(post_failure_text(posting().server, error));
     return;
   }
   const std::size_t length = stream_->content_length();
   if (length == 0) {
     log_warning(boost::format("%1% - HTTP response without content received") % name());
+    last_failure = "HTTP response without content received from " + posting().server.to_string();
+    record_post(last_failure);
     end_exchange();
     return;
   }
@@ -284,11 +322,13 @@ void agent::handle_read(const exchange& stream, const boost::system::error_code&
   const auto reply = std::move(response_buffer_);
   if (error == boost::asio::error::operation_aborted) return;
   if (error) {
-    log_error(boost::format("%1% - while sending heartbeat to server: %2%") % name() %
-              error.message());
+    post_failed(error.message());
     return;
   }
   last_delivered = cycle_start;
+  last_failure.clear();
+  last_success = std::chrono::system_clock::now();
+  record_post("");
   if (log_debug.enabled())
     log_debug(boost::format("%1% - HTTP response received (%2% bytes)") % name() % bytes);
   const auto data = reply->data();

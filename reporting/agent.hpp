@@ -5,6 +5,7 @@
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <boost/property_tree/ptree_fwd.hpp>
 #include <boost/system/error_code.hpp>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "reporting/posting_settings.hpp"
 #include "reporting/requested_items.hpp"
 
 namespace ctemplate {
@@ -34,6 +36,8 @@ class agent {
   // Shared by all agents and replaced by each call; throws configuration_error or
   // std::runtime_error (template that does not load).
   static void configure(const boost::property_tree::ptree& agent_section);
+  // Puts settings read by read_posting_settings in force.
+  static void configure(const posting_settings& settings);
   static void clear_template_cache();
   // Test mode: every rendered heartbeat (or, when post is set, every reply) is written to
   // out; without post nothing is sent and the print counts as the delivery.
@@ -92,6 +96,10 @@ class agent {
   std::vector<requested_alarm> requested_alarms;
   boost::posix_time::ptime cycle_start;
   boost::posix_time::ptime last_delivered;
+  // Why the last cycle delivered nothing; empty once a cycle delivered.
+  std::string last_failure;
+  // When a heartbeat of this agent was last delivered; the epoch until one was.
+  std::chrono::system_clock::time_point last_success;
   // The longest interval a reply may set; an agent whose interval is written back to a
   // file with a narrower range lowers it.
   std::int32_t longest_interval_seconds = std::numeric_limits<std::int32_t>::max();
@@ -113,6 +121,9 @@ class agent {
   // Cancels the exchange in flight, if any; its completion still runs (with an error).
   void close_stream();
   void handle_open(const exchange& stream, const boost::system::error_code& error);
+  void post_failed(const std::string& reason);
+  // Counts a post that ended: delivered when failure is empty.
+  void record_post(const std::string& failure);
   void read_body(const exchange& stream, std::size_t remaining, std::size_t transferred);
   void handle_read(const exchange& stream, const boost::system::error_code& error,
                    std::size_t bytes);
@@ -128,6 +139,7 @@ class agent {
   std::unique_ptr<boost::asio::streambuf> response_buffer_;
   bool holds_slot_ = false;
   bool in_line_ = false;  // waiting in the post queue
+  std::chrono::steady_clock::time_point post_started_;
 };
 
 }  // namespace tamro

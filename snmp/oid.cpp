@@ -49,8 +49,4 @@ std::string numeric_oid_text(const oid_value::subidentifier* parts, std::size_t 
   return text;
 }
 
-std::string oid_text(const netsnmp_variable_list& varbind) {
-  return print_oid(varbind.name, varbind.name_length);
-}
-
 }  // namespace tamro::snmp

@@ -43,7 +43,4 @@ void add_oids(pdu& request, const Range& oids) {
 // without a trip through the library.
 std::string numeric_oid_text(const oid_value::subidentifier* parts, std::size_t count);
 
-// The varbind's name as printed by the library.
-std::string oid_text(const netsnmp_variable_list& varbind);
-
 }  // namespace tamro::snmp

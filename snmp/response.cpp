@@ -19,9 +19,9 @@ oid_value_map response_map(const netsnmp_pdu& response) {
         (varbind->val_len == 0 && varbind->type != ASN_OCTET_STR)) {
       continue;
     }
-    // Printed, parsed and printed again, so that the key has the same form as the OID texts
-    // the mappings ask for.
-    const std::string key = oid_value(oid_text(*varbind)).text();
+    // Numbers with a leading dot, the form of the OID texts the mappings ask for, made here
+    // rather than by the library (which would print it under its lock, for every value).
+    const std::string key = numeric_oid_text(varbind->name, varbind->name_length);
     values.emplace(key, value_text(*varbind));  // keeps the first of duplicates
   }
   return values;

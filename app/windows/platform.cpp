@@ -6,7 +6,11 @@
 #include <iphlpapi.h>
 #include <windows.h>
 
+#include <io.h>
+
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -36,6 +40,35 @@ std::string first_adapter_hardware_address() {
     throw std::runtime_error("GetAdaptersInfo failed");
   }
   return std::string(reinterpret_cast<const char*>(adapters->Address), 6);
+}
+
+std::vector<std::string> interface_ipv4_addresses() {
+  std::vector<std::string> addresses;
+  ULONG size = 0;
+  if (::GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW) return addresses;
+  std::vector<unsigned char> buffer(size);
+  auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+  if (::GetAdaptersInfo(adapters, &size) != NO_ERROR) return addresses;
+  for (const IP_ADAPTER_INFO* adapter = adapters; adapter; adapter = adapter->Next) {
+    for (const IP_ADDR_STRING* ip = &adapter->IpAddressList; ip; ip = ip->Next) {
+      const std::string text = ip->IpAddress.String;
+      if (!text.empty() && text != "0.0.0.0" && text.rfind("127.", 0) != 0)
+        addresses.push_back(text);
+    }
+  }
+  return addresses;
+}
+
+// The journal is systemd's.
+bool console_is_journal() { return false; }
+
+// Folders carry no write bit on Windows: a missing file's folder need only exist.
+std::string write_access_problem(const std::string& path) {
+  if (::_access(path.c_str(), 0) == 0)
+    return ::_access(path.c_str(), 2) == 0 ? "" : std::strerror(errno);
+  const auto slash = path.find_last_of("\\/");
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  return ::_access(folder.c_str(), 0) == 0 ? "" : folder + ": " + std::strerror(errno);
 }
 
 // The C runtime's descriptor table is not what limits sockets on Windows.

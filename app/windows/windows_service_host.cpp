@@ -39,6 +39,13 @@ class windows_service_host : public service_host {
   // The service control manager has no reloading state; running is reported after the load.
   void report_reloading() override {}
   void report_stopping() override {}
+  // The service control manager shows no status text; the log has it.
+  void report_status(const std::string&) override {}
+  // The service control manager has no watchdog.
+  std::chrono::microseconds watchdog_interval() const override {
+    return std::chrono::microseconds::zero();
+  }
+  void report_alive() override {}
 
  private:
   static void WINAPI service_main(DWORD, LPSTR*) {

@@ -31,6 +31,17 @@ TEST(HostIdentity, DiscoveredAddressesHaveTheirForms) {
   }
 }
 
+TEST(HostIdentity, AHostNameOnLoopbackOnlyGivesTheFirstInterfaceAddress) {
+  using boost::asio::ip::make_address;
+  const std::vector<std::string> interfaces = {"192.0.2.7", "198.51.100.1"};
+  EXPECT_EQ(choose_ip_address({make_address("::1"), make_address("10.1.2.3")}, interfaces),
+            "10.1.2.3");
+  EXPECT_EQ(choose_ip_address({make_address("127.0.1.1"), make_address("fe80::1")}, interfaces),
+            "192.0.2.7");
+  EXPECT_EQ(choose_ip_address({}, interfaces), "192.0.2.7");
+  EXPECT_EQ(choose_ip_address({make_address("127.0.0.1")}, {}), std::nullopt);
+}
+
 TEST(HostIdentity, DefaultPathsFollowTheHome) {
   const std::string home = home_directory();
   const char* variable = std::getenv("TAMRO_HOME");

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <csignal>
 
 #include "tests/app/agent_files.hpp"
@@ -61,6 +63,50 @@ TEST(Lifecycle, TicksRunTheStatusReporterAtOnce) {
   ASSERT_TRUE(run.log_shows("--- timer event ---"));
   run.tamro->signal(SIGTERM);
   EXPECT_EQ(run.tamro->wait(20s), 0);
+}
+
+std::size_t count(const std::string& text, const std::string& part) {
+  std::size_t found = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++found;
+  return found;
+}
+
+TEST(Reload, ABrokenFileKeepsTheRunningConfigurationAndTheNextGoodOneApplies) {
+  agent_run run;
+  run.files.mappings =
+      "<mappings version=\"1.0\"><mapping><name>m</name><mappers/></mapping>"
+      "</mappings>\n";
+  // A device that never answers is polled again at every tick.
+  run.files.devices = "<devices><device><ip-address>127.0.0.2</ip-address><udp-port>" +
+                      std::to_string(free_port(SOCK_DGRAM)) +
+                      "</udp-port><mapping-name>m</mapping-name>"
+                      "<heartbeat-interval>1</heartbeat-interval></device></devices>\n";
+  run.start(TAMRO_FAST_TICK_BINARY);
+  const std::string unanswered = "127.0.0.2 - SNMP response error";
+  ASSERT_TRUE(run.log_shows(unanswered)) << run.files.log();
+
+  const std::string good = read_file(run.files.configuration_file());
+  std::string broken = good;
+  const auto uri = broken.find("<server-uri>");
+  broken.erase(uri, broken.find("</server-uri>") + 13 - uri);
+  write_file(run.files.configuration_file(), broken);
+  run.tamro->signal(SIGHUP);
+  ASSERT_TRUE(
+      run.log_shows("[E] configuration: No such node (server-uri) - the running "
+                    "configuration is kept; correct the file and reload again"))
+      << run.files.log();
+  const std::size_t polls = count(run.files.log(), unanswered);
+  EXPECT_TRUE(wait_until([&] { return count(run.files.log(), unanswered) > polls; }, 10s))
+      << "the device is no longer polled";
+  EXPECT_TRUE(run.tamro->running());
+
+  write_file(run.files.configuration_file(), good);
+  run.tamro->signal(SIGHUP);
+  ASSERT_TRUE(wait_until(
+      [&] { return count(run.files.log(), "--- reloading configuration ---") == 2; }, 10s));
+  run.tamro->signal(SIGTERM);
+  EXPECT_EQ(run.tamro->wait(20s), 0) << run.tamro->output();
+  EXPECT_EQ(count(run.files.log(), "the running configuration is kept"), 1u) << run.files.log();
 }
 
 // Each broken configuration stops the agent with "configuration: " and the reason.
@@ -127,6 +173,12 @@ TEST(Configuration, AcceptedFormsAreNormalisedAndLogged) {
   run.start();
   EXPECT_TRUE(run.log_shows("IP address 255.255.255.255"));
   EXPECT_TRUE(run.log_shows("MAC address 00:1A:2B:3C:4D:5E"));
+  // A start goes past a value that does not convert, with one warning for it.
+  EXPECT_EQ(
+      count(run.files.log(), "[W] " + run.files.configuration_file() +
+                                 ": reporting/heartbeat-interval: \"abc\" is not a whole number"),
+      1u)
+      << run.files.log();
   run.tamro->signal(SIGTERM);
   EXPECT_EQ(run.tamro->wait(20s), 0);
 }

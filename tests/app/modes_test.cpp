@@ -3,8 +3,11 @@
 #include <sys/socket.h>
 
 #include <boost/filesystem.hpp>
+#include <functional>
+#include <set>
 
 #include "tests/app/agent_files.hpp"
+#include "tests/support/agent_support.hpp"
 #include "tests/support/child_process.hpp"
 #include "tests/support/snmpd.hpp"
 
@@ -50,10 +53,20 @@ TEST(CheckMode, GoodFilesPassWithoutTouchingAnything) {
   files.write();
   const std::string configuration = read_file(files.configuration_file());
 
+  const auto listing = [&] {
+    std::set<std::string> names;
+    for (const auto& entry : boost::filesystem::recursive_directory_iterator(files.home.path()))
+      names.insert(entry.path().filename().string());
+    return names;
+  };
+  auto before = listing();
+  before.insert("out");  // the test's record of the run's output
+
   const auto result = run_tamro(files, {"--check"});
   EXPECT_EQ(result.exit_code, 0) << result.output;
   EXPECT_TRUE(contains(result.output, "is OK: 1 mappings, 1 devices")) << result.output;
-  EXPECT_FALSE(boost::filesystem::exists(files.log_file()));
+  // Not even the SNMP library's persistent files, in the folder the configuration names.
+  EXPECT_EQ(listing(), before);
   EXPECT_EQ(read_file(files.configuration_file()), configuration);
 }
 
@@ -76,6 +89,76 @@ TEST(CheckMode, EveryBrokenItemIsReported) {
         "3 problem(s) found in "}) {
     EXPECT_TRUE(contains(result.output, line)) << line << "\n" << result.output;
   }
+}
+
+// Each typo that a start reads leniently or ignores is one problem for the check, named with
+// its file (and line, for XML errors), key, text and what a start would use instead.
+TEST(CheckMode, TyposThatAStartGoesPastAreProblems) {
+  struct typo {
+    std::function<void(agent_files&)> make;
+    std::string expected;
+  };
+  const std::vector<typo> typos = {
+      {[](agent_files& f) { f.logging = "<level>info</levle>"; },
+       "configuration.xml(4): end tag </levle> does not match the start tag <level>"},
+      {[](agent_files&) {}, ""},  // with <junk/> after the root's end, below
+      {[](agent_files& f) { f.logging = "<levle>info</levle>"; },
+       "configuration.xml: logging/levle: unknown element, ignored"},
+      {[](agent_files& f) { f.logging = "<level>inof</level>"; },
+       "logging/level: \"inof\" is not a level (off, debug, info, warning, error or a number); "
+       "a start uses warning"},
+      {[](agent_files& f) { f.snmp = "<timeout>5s</timeout>"; },
+       "snmp/timeout: \"5s\" is not a whole number; a start uses the value in force (5 at "
+       "start)"},
+      {[](agent_files& f) { f.logging = "<rotate>yes</rotate>"; },
+       "logging/rotate: \"yes\" is not true, false, 1 or 0; a start uses false"},
+      {[](agent_files& f) { f.server_uri = "ftp://127.0.0.1/heartbeat"; },
+       "agent/server-uri: \"ftp://127.0.0.1/heartbeat\" is not an http or https URL"},
+      {[](agent_files& f) {
+         f.mappings = system_mapping;
+         f.devices = "<devices>" + device("127.0.0.1", 0) + "</devices>";
+         f.devices.replace(f.devices.find(">0<"), 3, ">99999<");
+       },
+       "devices.xml: device 127.0.0.1: udp-port: \"99999\" is not a port number (0 to 65535); "
+       "a start uses 161"},
+      {[](agent_files& f) {
+         f.mappings =
+             "<mappings><mapping><name>m</name><mappers><variable><name>U</name>"
+             "<oid>SNMPv2-MIB::sysUpTime.0</oid></variable></mappers></mapping>"
+             "</mappings>";
+       },
+       "mappings.xml: mapping m: mappers/variable/oid: \"SNMPv2-MIB::sysUpTime.0\" is not a "
+       "numeric OID"},
+  };
+  for (const typo& t : typos) {
+    agent_files files;
+    t.make(files);
+    files.write();
+    if (t.expected.empty()) {  // an element after the root's end
+      std::string text = read_file(files.configuration_file());
+      text.insert(text.rfind("</tamro-configuration>") + 22, "<junk/>");
+      write_file(files.configuration_file(), text);
+    }
+    const auto result = run_tamro(files, {"--check"});
+    EXPECT_EQ(result.exit_code, 1) << result.output;
+    const std::string expected =
+        t.expected.empty() ? "element <junk> after the end of the root element" : t.expected;
+    EXPECT_TRUE(contains(result.output, expected)) << expected << "\n" << result.output;
+    EXPECT_TRUE(contains(result.output, "1 problem(s) found in ")) << result.output;
+  }
+
+  agent_files unwritable_log;
+  unwritable_log.write();
+  std::string text = read_file(unwritable_log.configuration_file());
+  text.replace(text.find(unwritable_log.log_file()), unwritable_log.log_file().size(),
+               "/nonexistent-folder/tamro.log");
+  write_file(unwritable_log.configuration_file(), text);
+  const auto result = run_tamro(unwritable_log, {"--check"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_TRUE(contains(result.output,
+                       "logging/file: /nonexistent-folder/tamro.log cannot be written "
+                       "(/nonexistent-folder: No such file or directory)"))
+      << result.output;
 }
 
 TEST(CheckMode, ATemplateThatDoesNotLoadStopsTheCheck) {
@@ -110,6 +193,57 @@ TEST(OnceMode, PrintsEveryHeartbeatAndTellsWhetherEveryDeviceAnswered) {
   const auto silent = run_tamro(files, {"--once"});
   EXPECT_EQ(silent.exit_code, 1) << silent.output;
   EXPECT_TRUE(contains(silent.output, "1 of 2 devices answered")) << silent.output;
+  EXPECT_TRUE(contains(silent.output, "127.0.0.2: SNMP request failed: Timeout")) << silent.output;
+}
+
+TEST(OnceMode, EveryUndeliveredHeartbeatAndDroppedDeviceFailsTheRunWithItsReason) {
+  snmpd device_agent;
+  temp_dir server_dir;
+  management_server server{server_dir};
+  agent_files files;
+  files.mappings = system_mapping;
+  files.devices = "<devices>" + device("127.0.0.1", device_agent.port()) + "</devices>\n";
+  files.server_uri = server.url();
+  files.write();
+  const auto delivered = run_tamro(files, {"--once", "--post"});
+  EXPECT_EQ(delivered.exit_code, 0) << delivered.output;
+  EXPECT_TRUE(contains(delivered.output, "<!-- reply to 127.0.0.1 -->")) << delivered.output;
+
+  // Nothing listens on the port; then TLS to the plain server. The reason says what to fix.
+  const std::string plain = "127.0.0.1:" + std::to_string(server.port());
+  const std::vector<std::pair<std::string, std::string>> failures = {
+      {"http://127.0.0.1:9/heartbeat",
+       "Connection refused (nothing listens on 127.0.0.1:9: check the host and port of "
+       "server-uri)"},
+      {"https://" + plain + "/heartbeat",
+       "wrong version number (" + plain +
+           " does not answer in TLS: if it is a plain HTTP server, server-uri must start with "
+           "http://)"}};
+  for (const auto& [uri, reason] : failures) {
+    files.server_uri = uri;
+    files.write();
+    const auto failed = run_tamro(files, {"--once", "--post"});
+    EXPECT_EQ(failed.exit_code, 1) << failed.output;
+    for (const std::string name : {"127.0.0.1", "<status reporter>"})
+      EXPECT_TRUE(contains(failed.output,
+                           name + ": heartbeat not delivered to " + uri + ": " + reason + "\n"))
+          << failed.output;
+  }
+
+  files.devices = "<devices>" + device("10.0.0.300", 161) + "</devices>\n";
+  files.write();
+  const auto dropped = run_tamro(files, {"--once"});
+  EXPECT_EQ(dropped.exit_code, 1);
+  for (const char* line :
+       {"devices.xml: device not polled: invalid agent IP address: 10.0.0.300\n",
+        "0 of 0 devices answered\n", "Error: no device to poll: every device of "})
+    EXPECT_TRUE(contains(dropped.output, line)) << line << "\n" << dropped.output;
+
+  files.devices = "<devices/>\n";
+  files.write();
+  const auto none = run_tamro(files, {"--once"});
+  EXPECT_EQ(none.exit_code, 1);
+  EXPECT_TRUE(contains(none.output, "devices.xml lists none\n")) << none.output;
 }
 
 }  // namespace

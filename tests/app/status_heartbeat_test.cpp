@@ -74,6 +74,10 @@ TEST(StatusHeartbeat, ANewIntervalIsWrittenBackKeepingComments) {
       },
       10s));
 
+  // An operator's edit since the load survives the next write-back and the reload after it.
+  std::string edited = read_file(run.files.configuration_file());
+  edited.insert(edited.find("</reporting>"), "<name>Edited by operator</name>");
+  write_file(run.files.configuration_file(), edited);
   run.server.script("{\"interval\": 600}");
   ASSERT_TRUE(wait_until(
       [&] {
@@ -85,6 +89,11 @@ TEST(StatusHeartbeat, ANewIntervalIsWrittenBackKeepingComments) {
   const std::string configuration = read_file(run.files.configuration_file());
   EXPECT_TRUE(contains(configuration, "<!-- kept across write-backs -->")) << configuration;
   EXPECT_TRUE(contains(configuration, "<?xml version=\"1.0\" encoding=\"utf-8\"?>"));
+  EXPECT_TRUE(contains(configuration, "<name>Edited by operator</name>")) << configuration;
+  run.tamro->signal(SIGHUP);
+  ASSERT_TRUE(wait_until(
+      [&] { return contains(run.files.log(), "--- reloading configuration ---"); }, 10s));
+  EXPECT_TRUE(contains(read_file(run.files.configuration_file()), "Edited by operator"));
   run.stop();
 }
 

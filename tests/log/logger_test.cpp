@@ -96,6 +96,20 @@ TEST(LogFile, ConsoleAndFileGetTheSameLines) {
   EXPECT_NE(c.out.str().find("] both\n"), std::string::npos);
 }
 
+TEST(LogFile, AFileThatCannotBeOpenedIsNamedAndTheConsoleGoesOn) {
+  test::temp_dir dir;
+  console_sink c;
+  auto s = section("info");
+  s.put("file", dir.file("missing-folder/tamro.log"));
+  c.s.configure(s);
+  EXPECT_EQ(c.s.file_problem(), "No such file or directory");
+  c.s.write(info, "still shown");
+  EXPECT_NE(c.out.str().find("] still shown\n"), std::string::npos);
+  s.put("file", dir.file("tamro.log"));
+  c.s.configure(s);
+  EXPECT_EQ(c.s.file_problem(), "");
+}
+
 // A log file last written yesterday, and a sink configured to append to it.
 struct yesterdays_log {
   test::temp_dir dir;
@@ -140,6 +154,24 @@ TEST(LogFile, AFailedRotationKeepsLoggingToTheCurrentFile) {
   EXPECT_EQ(current.rfind("old line\n", 0), 0u);
   EXPECT_NE(current.find("log rotation to " + log.dated_name() + " failed: "), std::string::npos);
   EXPECT_NE(current.find("] new line\n"), std::string::npos);
+}
+
+TEST(LogFile, KeepRemovesTheOldestRotatedFilesOnly) {
+  yesterdays_log log("tamro.log");
+  for (const char* day : {"2020-01-01", "2020-01-02", "2020-01-03"})
+    test::write_file(log.dir.file(std::string("tamro.") + day + ".log"), "older\n");
+  test::write_file(log.dir.file("tamro.notes.log"), "not a rotated file\n");
+  boost::property_tree::ptree config;
+  config.put("rotate", true);
+  config.put("keep", 2);
+  config.put("file", log.path);
+  log.s.configure(config);
+  log.s.write(error, "new line");
+  EXPECT_TRUE(boost::filesystem::exists(log.dated_name()));
+  EXPECT_TRUE(boost::filesystem::exists(log.dir.file("tamro.2020-01-03.log")));
+  for (const char* gone : {"tamro.2020-01-01.log", "tamro.2020-01-02.log"})
+    EXPECT_FALSE(boost::filesystem::exists(log.dir.file(gone))) << gone;
+  EXPECT_TRUE(boost::filesystem::exists(log.dir.file("tamro.notes.log")));
 }
 
 TEST(LogFile, WithoutRotationTheFileIsAppended) {

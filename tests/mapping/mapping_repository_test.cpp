@@ -98,7 +98,6 @@ TEST(MappingRepository, TablesSaveAndReloadAndAMalformedOneFailsOnlyItsMapping) 
       mapping_xml("text-oid", table("<name>T</name><column><name>C</name>"
                                     "<oid>IF-MIB::ifDescr</oid></column>")));
   mapping_repository repo;
-  repo.report_item_errors(true);
   test::captured_log log;
   repo.load(file.path);
   ASSERT_EQ(repo.size(), 1u);

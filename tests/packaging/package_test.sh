@@ -2,7 +2,9 @@
 # Builds the Debian package from an already built tree, without building anything,
 # unpacks it into a scratch folder and checks what it would install:
 # the home under /opt/tamro, the unit, the manual page, the control files and the
-# maintainer scripts. Then checks that a plain `cmake --install` stays inside its prefix.
+# maintainer scripts. As root, installs it with dpkg into a scratch root, upgrades it to a
+# repacked higher version and purges it. Then checks that a plain `cmake --install` stays
+# inside its prefix.
 #
 # Usage: package_test.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
@@ -62,9 +64,12 @@ dpkg-deb -e "$deb" "$control"
 # --- files --------------------------------------------------------------------------------
 
 [ -x "$root$home/bin/tamro" ] || fail "missing executable $home/bin/tamro"
+# The defaults are examples; config/ is the agent's and ships empty.
 for file in configuration.xml mappings.xml devices.xml heartbeat.xml; do
-  check_file "$root$home/config/$file"
+  check_file "$root$home/share/examples/$file"
 done
+check_dir "$root$home/config"
+[ -z "$(ls -A "$root$home/config" 2>/dev/null)" ] || fail "the package ships files in config/"
 check_dir "$root$home/log"
 check_dir "$root$home/snmp/mibs"
 check_dir "$root$home/snmp/persist"
@@ -89,11 +94,12 @@ done <"$scratch/contents"
 
 # The installed configuration must name no relative path: under systemd the working folder
 # is /, which the unit makes read-only.
-python3 - "$root$home/config" <<'PY' || fail "config files are not well-formed, or name relative paths"
+python3 - "$root$home/share/examples" <<'PY' || fail "config files are not well-formed, name relative paths, or list devices"
 import sys, xml.etree.ElementTree as ET
 folder = sys.argv[1]
 for name in ("configuration.xml", "mappings.xml", "devices.xml"):
     ET.parse(f"{folder}/{name}")
+assert len(ET.parse(f"{folder}/devices.xml").getroot()) == 0, "devices.xml lists devices"
 root = ET.parse(f"{folder}/configuration.xml").getroot()
 assert root.tag == "tamro-configuration", root.tag
 for key in ("logging/file", "agent/heartbeat-template", "mappings-file", "devices-file",
@@ -119,12 +125,8 @@ for needed in adduser libsnmp libctemplate libssl3 libsystemd0 libboost-program-
   esac
 done
 
-check_file "$control/conffiles"
-sort "$control/conffiles" >"$scratch/conffiles.actual"
-printf '%s\n' "$home/config/configuration.xml" "$home/config/devices.xml" \
-  "$home/config/heartbeat.xml" "$home/config/mappings.xml" >"$scratch/conffiles.expected"
-diff -u "$scratch/conffiles.expected" "$scratch/conffiles.actual" >/dev/null ||
-  fail "conffiles: $(tr '\n' ' ' <"$control/conffiles")"
+# The agent rewrites its files: as conffiles they would stop an upgrade at dpkg's prompt.
+[ ! -s "$control/conffiles" ] || fail "conffiles: $(tr '\n' ' ' <"$control/conffiles")"
 
 for script in postinst prerm postrm; do
   if [ ! -f "$control/$script" ]; then
@@ -141,7 +143,8 @@ check_line "$control/postinst" '\[ -d /run/systemd/system \]'
 check_line "$control/postinst" 'systemctl daemon-reload'
 
 # Run postinst against stand-ins for the commands it calls, first as on a machine without
-# the user, then with it: it must create the user exactly once and hand over the folders.
+# the user, then with it: it must create the user exactly once, hand over the folders and
+# copy each default into config/ only where there is no file.
 stubs=$scratch/stubs
 mkdir -p "$stubs"
 for command in getent adduser addgroup chown chmod systemctl; do
@@ -152,9 +155,12 @@ echo "$command \$*" >>"$scratch/calls"
 STUB
   chmod +x "$stubs/$command"
 done
-if PATH=$stubs:$PATH STUB_GETENT_STATUS=2 sh "$control/postinst" configure "" >/dev/null 2>&1; then
+if PATH=$stubs:$PATH STUB_GETENT_STATUS=2 DPKG_ROOT=$root sh "$control/postinst" configure "" \
+  >/dev/null 2>&1; then
   check_line "$scratch/calls" "^adduser --system --group .*tamro$"
-  check_line "$scratch/calls" "^chown -R tamro:tamro $home/config $home/log $home/snmp$"
+  check_line "$scratch/calls" "^chown -R tamro:tamro $root$home/config $root$home/log $root$home/snmp$"
+  cmp -s "$root$home/share/examples/devices.xml" "$root$home/config/devices.xml" ||
+    fail "postinst did not copy the default devices.xml"
   if [ ! -d /run/systemd/system ] && grep -q '^systemctl' "$scratch/calls"; then
     fail "postinst calls systemctl although systemd is not running"
   fi
@@ -162,8 +168,11 @@ else
   fail "postinst configure failed for a new user"
 fi
 : >"$scratch/calls"
-if PATH=$stubs:$PATH STUB_GETENT_STATUS=0 sh "$control/postinst" configure 1.0 >/dev/null 2>&1; then
+echo '<devices><!-- the operator'"'"'s --></devices>' >"$root$home/config/devices.xml"
+if PATH=$stubs:$PATH STUB_GETENT_STATUS=0 DPKG_ROOT=$root sh "$control/postinst" configure 1.0 \
+  >/dev/null 2>&1; then
   ! grep -q '^add' "$scratch/calls" || fail "postinst adds the user again: $(grep '^add' "$scratch/calls")"
+  grep -q "the operator's" "$root$home/config/devices.xml" || fail "postinst overwrote devices.xml"
 else
   fail "postinst configure failed for an existing user"
 fi
@@ -174,8 +183,11 @@ unit=$root/lib/systemd/system/tamro.service
 check_line "$unit" '^Type=notify$'
 check_line "$unit" '^User=tamro$'
 check_line "$unit" '^ExecStart=/opt/tamro/bin/tamro$'
+check_line "$unit" '^ExecStartPre=/opt/tamro/bin/tamro --check$'
+check_line "$unit" '^ExecReload=/opt/tamro/bin/tamro --check$'
 check_line "$unit" '^ExecReload=/bin/kill -HUP \$MAINPID$'
 check_line "$unit" '^Restart=on-failure$'
+check_line "$unit" '^WatchdogSec=[0-9]+$'
 check_line "$unit" '^ReadWritePaths=.*/opt/tamro/config'
 
 if command -v groff >/dev/null; then
@@ -193,6 +205,7 @@ if "$root$home/bin/tamro" --help 2>&1 | grep -q -- '--check'; then
   # A copy of the home, with the addresses given: discovery needs a resolvable host name.
   checkhome=$scratch/checkhome
   cp -a "$root$home" "$checkhome"
+  cp "$checkhome"/share/examples/*.xml "$checkhome/config/"
   python3 - "$checkhome/config/configuration.xml" <<'PY'
 import sys, xml.etree.ElementTree as ET
 tree = ET.parse(sys.argv[1])
@@ -207,6 +220,56 @@ PY
   fi
 else
   echo "note: tamro has no --check; the packaged files were not loaded"
+fi
+
+# --- install, upgrade and purge with dpkg -------------------------------------------------
+
+# Into a root of its own, scripts run without chroot (they prefix DPKG_ROOT) and against the
+# stand-ins above, stdin closed as in an unattended upgrade. The higher version is this
+# package repacked with the last version number raised and a changed default configuration
+# (had the defaults been conffiles, that would stop the upgrade at dpkg's prompt).
+if [ "$(id -u)" = 0 ]; then
+  target=$scratch/target
+  mkdir -p "$target/var/lib/dpkg/info" "$target/var/lib/dpkg/updates"
+  : >"$target/var/lib/dpkg/status"
+  : >"$target/var/lib/dpkg/available"
+  in_target() {
+    PATH=$stubs:$PATH dpkg --root="$target" --log="$scratch/dpkg.log" --force-script-chrootless \
+      --force-depends "$@" </dev/null >>"$scratch/dpkg.out" 2>&1
+  }
+  next_version=$(echo "$package_version" | awk -F. -v OFS=. '{$NF = $NF + 1; print}')
+  dpkg-deb -R "$deb" "$scratch/repack"
+  sed -i "s/^Version: .*/Version: $next_version/" "$scratch/repack/DEBIAN/control"
+  echo '<!-- changed in the next version -->' >>"$scratch/repack$home/share/examples/configuration.xml"
+  dpkg-deb --root-owner-group -b "$scratch/repack" "$scratch/next.deb" >/dev/null
+
+  config=$target$home/config
+  if in_target -i "$deb"; then
+    check_file "$config/configuration.xml"
+    echo '<!-- edited by the operator -->' >>"$config/configuration.xml"
+    echo '<devices><device><ip-address>192.0.2.1</ip-address></device></devices>' >"$config/devices.xml"
+    cp -p "$config/configuration.xml" "$config/devices.xml" "$scratch/"
+    if in_target -i "$scratch/next.deb"; then
+      status=$(dpkg-query --admindir="$target/var/lib/dpkg" -W -f='${Status} ${Version}' tamro)
+      [ "$status" = "install ok installed $next_version" ] || fail "after the upgrade: $status"
+      for name in configuration.xml devices.xml; do
+        cmp -s "$scratch/$name" "$config/$name" || fail "the upgrade changed the operator's $name"
+      done
+      check_file "$config/mappings.xml"
+      check_line "$target$home/share/examples/configuration.xml" 'changed in the next version'
+    else
+      fail "upgrade to $next_version failed: $(tail -5 "$scratch/dpkg.out")"
+    fi
+    if in_target --purge tamro; then
+      [ ! -e "$config/configuration.xml" ] || fail "purge left config/configuration.xml"
+    else
+      fail "purge failed: $(tail -5 "$scratch/dpkg.out")"
+    fi
+  else
+    fail "dpkg -i failed: $(tail -5 "$scratch/dpkg.out")"
+  fi
+else
+  echo "note: not root; install and upgrade with dpkg not tried"
 fi
 
 # --- plain install into a prefix ----------------------------------------------------------

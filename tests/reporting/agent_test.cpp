@@ -213,8 +213,10 @@ TEST_F(AgentTest, SilentServerEndsTheExchangeAtTheTimeout) {
   const auto start = std::chrono::steady_clock::now();
   run_cycle();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
-  EXPECT_TRUE(
-      log.has('E', send_error + boost::system::error_code(boost::asio::error::timed_out).message()))
+  EXPECT_TRUE(log.has('E', send_error +
+                               boost::system::error_code(boost::asio::error::timed_out).message() +
+                               " (127.0.0.1:" + std::to_string(server.port()) +
+                               " did not answer within agent/http-timeout)"))
       << log.text();
   EXPECT_FALSE(target.busy);
   EXPECT_TRUE(target.is_due());
@@ -408,8 +410,10 @@ TEST_F(AgentTlsTest, HostNameMismatchUnlessIgnored) {
   configure(server.url());
   run_cycle();
   EXPECT_TRUE(log.has(
-      'E',
-      send_error + make_error_code(https::error::x509::cert_error::host_name_mismatch).message()))
+      'E', send_error +
+               make_error_code(https::error::x509::cert_error::host_name_mismatch).message() +
+               " (the certificate does not name 127.0.0.1: use the name it holds in server-uri, "
+               "or set agent/ignore-cert-hostname)"))
       << log.text();
   EXPECT_EQ(target.replies, 0);
   EXPECT_TRUE(server.requests().empty());
