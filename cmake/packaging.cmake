@@ -83,6 +83,8 @@ if(WIN32)
   set(CPACK_NSIS_DISPLAY_NAME "TAMRO monitoring agent")
   set(CPACK_NSIS_PACKAGE_NAME "TAMRO ${PROJECT_VERSION}")
   set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+  # One staging folder: the copy of the examples into config/ finds them there.
+  set(CPACK_MONOLITHIC_INSTALL ON)
   # Registered once the files are in place; stopped and removed before they go.
   set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS
       "ExecWait '\\\"$INSTDIR\\\\bin\\\\tamro.exe\\\" --install-service -c \\\"$INSTDIR\\\\config\\\\configuration.xml\\\"'")
