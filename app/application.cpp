@@ -9,6 +9,7 @@
 #include "app/command_line.hpp"
 #include "app/paths.hpp"
 #include "app/platform.hpp"
+#include "app/service_installer.hpp"
 #include "app/version.hpp"
 #include "log/logger.hpp"
 #include "log/sink.hpp"
@@ -70,7 +71,11 @@ int application::run(int argc, const char* const argv[]) {
       set_threshold(1);
       set_console(true);
     }
-    if (check_) {
+    if (install_service_) {
+      install_service(configuration_option_);
+    } else if (remove_service_) {
+      remove_service();
+    } else if (check_) {
       check_configuration();
     } else if (once_) {
       poll_once();
@@ -104,6 +109,9 @@ void application::process_options(int argc, const char* const argv[]) {
     check_ = options.check;
     once_ = options.once;
     post_ = options.post;
+    install_service_ = options.install_service;
+    remove_service_ = options.remove_service;
+    configuration_option_ = options.configuration;
   }
 }
 

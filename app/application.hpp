@@ -82,6 +82,7 @@ class application {
 
   int exit_code_ = 0;
   std::string configuration_file_;
+  std::optional<std::string> configuration_option_;  // -c as given, for the service's command
   boost::optional<boost::property_tree::ptree> logging_in_force_;
   bool foreground_ = false;
   bool verbose_ = false;
@@ -89,6 +90,8 @@ class application {
   std::string check_persistent_directory_;  // the SNMP library's, during a check
   bool once_ = false;
   bool post_ = false;
+  bool install_service_ = false;
+  bool remove_service_ = false;
   bool reload_requested_ = false;
   bool stop_requested_ = false;
   boost::asio::io_context io_service_;

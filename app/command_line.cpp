@@ -22,6 +22,11 @@ command_line parse_command_line(int argc, const char* const argv[]) {
        "poll every device and the status reporter once, print each heartbeat "
        "instead of posting it, and exit")  //
       ("post", "with --once: post each heartbeat and print the server's reply");
+  options.add_options()  //
+      ("install-service",
+       "Windows: register the agent as a service started at boot, with the -c file if "
+       "given, and exit")  //
+      ("remove-service", "Windows: stop and remove the service, and exit");
   po::variables_map values;
   po::store(po::parse_command_line(argc, argv, options), values);
   po::notify(values);
@@ -40,9 +45,16 @@ command_line parse_command_line(int argc, const char* const argv[]) {
     result.check = values.count("check") > 0;
     result.once = values.count("once") > 0;
     result.post = values.count("post") > 0;
+    result.install_service = values.count("install-service") > 0;
+    result.remove_service = values.count("remove-service") > 0;
     if (result.post && !result.once) throw std::invalid_argument("--post needs --once");
     if (result.check && result.once)
       throw std::invalid_argument("--check and --once exclude each other");
+    if ((result.install_service || result.remove_service) &&
+        (result.install_service + result.remove_service + result.check + result.once) > 1) {
+      throw std::invalid_argument(
+          "--install-service and --remove-service exclude each other and the other modes");
+    }
     if (values.count("configuration")) {
       result.configuration = values["configuration"].as<std::string>();
     }

@@ -15,6 +15,9 @@ struct command_line {
   bool check = false;  // load everything, report each problem, exit
   bool once = false;   // poll everything once, print the heartbeats, exit
   bool post = false;   // with once: post the heartbeats and print the replies
+  // Windows: register with the service manager (with the configuration given), or remove.
+  bool install_service = false;
+  bool remove_service = false;
   std::optional<std::string> configuration;
   std::string help_text;  // the formatted options group, for help
 };

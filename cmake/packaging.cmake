@@ -64,6 +64,36 @@ install(FILES
         DESTINATION share/doc/tamro
         COMPONENT home)
 
+# --- Windows: a ZIP of the home and an installer ----------------------------------------
+
+# `cpack` in a Windows build gives tamro-VERSION-win64.zip (the home as it is) and
+# tamro-VERSION-win64.exe, an NSIS installer (Debian's nsis package) that installs the home
+# into C:\tamro, the agent's default TAMRO_HOME, registers the service there and removes it
+# on uninstall.
+if(WIN32)
+  set(CPACK_GENERATOR ZIP NSIS)
+  set(CPACK_PACKAGE_NAME tamro)
+  set(CPACK_PACKAGE_VENDOR "TAMRO developers")
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "unattended SNMP monitoring agent")
+  set(CPACK_SYSTEM_NAME win64)
+  set(CPACK_STRIP_FILES ON)
+  set(CPACK_PACKAGE_INSTALL_DIRECTORY tamro)
+  set(CPACK_NSIS_INSTALL_ROOT "C:")
+  set(CPACK_NSIS_DISPLAY_NAME "TAMRO monitoring agent")
+  set(CPACK_NSIS_PACKAGE_NAME "TAMRO ${PROJECT_VERSION}")
+  set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+  # One staging folder: the copy of the examples into config/ finds them there.
+  set(CPACK_MONOLITHIC_INSTALL ON)
+  # Registered once the files are in place; stopped and removed before they go.
+  set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS
+      "ExecWait '\\\"$INSTDIR\\\\bin\\\\tamro.exe\\\" --install-service -c \\\"$INSTDIR\\\\config\\\\configuration.xml\\\"'")
+  set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
+      "ExecWait '\\\"$INSTDIR\\\\bin\\\\tamro.exe\\\" --remove-service'")
+  include(CPack)
+  return()
+endif()
+
 # The unit, the manual page, the maintainer scripts and the package exist for Linux only.
 if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
   return()

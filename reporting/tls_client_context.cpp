@@ -1,5 +1,7 @@
 #include "reporting/tls_client_context.hpp"
 
+#include "reporting/system_trust_store.hpp"
+
 namespace tamro {
 
 // What the library's callbacks need to know about one connection; lives as long as its SSL.
@@ -17,8 +19,7 @@ boost::asio::ssl::context* tls_client_context::context(const std::string& ca_fil
   if (context_ && ca_file == ca_file_) return context_.get();
   auto built = std::make_unique<boost::asio::ssl::context>(boost::asio::ssl::context::tls_client);
   built->set_verify_mode(boost::asio::ssl::verify_peer);
-  boost::system::error_code ignored;  // a host without a system store still has ca_file
-  built->set_default_verify_paths(ignored);
+  add_system_trust_store(built->native_handle());  // a host without one still has ca_file
   if (!ca_file.empty()) {
     built->load_verify_file(ca_file, error);
     if (error) return nullptr;

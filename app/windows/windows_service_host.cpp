@@ -5,12 +5,11 @@
 #include <string>
 
 #include "app/service_host.hpp"
+#include "app/windows/service_name.hpp"
 #include "log/logger.hpp"
 
 namespace tamro {
 namespace {
-
-constexpr char service_name[] = "TAMRO";
 
 // The service control manager calls back into plain functions; they reach the one host
 // through this pointer, set while the dispatcher runs.

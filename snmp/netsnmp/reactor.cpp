@@ -1,7 +1,9 @@
 #include "snmp/netsnmp/reactor.hpp"
 
+#include <boost/asio/post.hpp>
 #include <cerrno>
 #include <climits>
+#include <memory>
 #include <utility>
 
 #include "log/logger.hpp"
@@ -53,19 +55,16 @@ int session_error(const snmp_session* session) {
 thread_local reactor::session_entry* reactor::entry_in_call_ = nullptr;
 
 reactor::reactor(boost::asio::io_context& context)
-    : scheduler_(boost::asio::use_service<boost::asio::detail::io_context_impl>(context)),
+    : context_(context),
       mutex_(library_mutex()),
       fd_sets_(std::make_unique<fd_sets>()),
       thread_([this] { run(); }) {}
 
 reactor::~reactor() {
   halt();
-  op_queue ops;
+  op_list ops;
   take_all(ops);
-  while (auto* op = ops.front()) {
-    ops.pop();
-    op->destroy();
-  }
+  for (auto* op : ops) delete op;
 }
 
 reactor::session_handle reactor::open(netsnmp_session& parameters) {
@@ -100,7 +99,7 @@ reactor::session_entry* reactor::find_or_add(session_handle session) {
 }
 
 void reactor::start(reactor_op* op) {
-  scheduler_.work_started();
+  op->work.emplace(context_.get_executor());
   bool interrupt = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -129,12 +128,12 @@ void reactor::start(reactor_op* op) {
       }
     }
   }
-  if (op != nullptr) scheduler_.post_deferred_completion(op);
+  if (op != nullptr) post(op);
   if (interrupt) waiter_.interrupt();
 }
 
 void reactor::cancel(session_handle session) {
-  op_queue ops;
+  op_list ops;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto found = table_.find(session);
@@ -143,22 +142,22 @@ void reactor::cancel(session_handle session) {
     // find no operation.
     for (auto* op : found->second.ops) {
       if (!op->finished()) op->state = reactor_op::cancelled;
-      ops.push(op);
+      ops.push_back(op);
     }
     found->second.ops.clear();
   }
-  scheduler_.post_deferred_completions(ops);
+  post(ops);
 }
 
 void reactor::close(session_handle session) {
-  op_queue ops;
+  op_list ops;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto found = table_.find(session);
     if (found != table_.end()) {
       for (auto* op : found->second.ops) {
         if (!op->finished()) op->state = reactor_op::cancelled;
-        ops.push(op);
+        ops.push_back(op);
       }
       erase(found->second);
     }
@@ -167,21 +166,21 @@ void reactor::close(session_handle session) {
     // this thread and do nothing.
     snmp_sess_close(session);
   }
-  scheduler_.post_deferred_completions(ops);
+  post(ops);
 }
 
 void reactor::stop() {
   halt();
-  op_queue ops;
+  op_list ops;
   take_all(ops);
-  scheduler_.post_deferred_completions(ops);
+  post(ops);
 }
 
 void reactor::abandon() {
   halt();
-  op_queue ops;
+  op_list ops;
   take_all(ops);
-  scheduler_.abandon_operations(ops);
+  for (auto* op : ops) delete op;
 }
 
 void reactor::halt() {
@@ -195,18 +194,40 @@ void reactor::halt() {
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
-void reactor::take_all(op_queue& ops) {
+void reactor::take_all(op_list& ops) {
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto& [handle, entry] : table_) {
     for (auto* op : entry.ops) {
       if (!op->finished()) op->state = reactor_op::cancelled;
-      ops.push(op);
+      ops.push_back(op);
     }
   }
   table_.clear();
   by_serial_.clear();
   deadlines_.clear();
   touched_.clear();
+}
+
+namespace {
+
+// Owns the operation until it runs, so that an I/O service destroyed first frees it.
+class completion {
+ public:
+  explicit completion(reactor_op* op) : op_(op) {}
+  void operator()() { op_.release()->complete(); }
+
+ private:
+  std::unique_ptr<reactor_op> op_;
+};
+
+}  // namespace
+
+void reactor::post(reactor_op* op) { boost::asio::post(context_, completion(op)); }
+
+// One handler per operation: a handler that throws leaves the others queued.
+void reactor::post(op_list& ops) {
+  for (auto* op : ops) post(op);
+  ops.clear();
 }
 
 bool reactor::request_interrupt() {
@@ -222,7 +243,6 @@ void reactor::run() {
 }
 
 bool reactor::run_once() {
-  op_queue completions;
   int wait = -1;
   const auto pass_start = clock::now();
   const bool busy = !ready_.empty();
@@ -235,11 +255,11 @@ bool reactor::run_once() {
     if (stopped_) return false;
     read_ready();
     expire_deadlines();
-    collect(completions);
+    collect(completions_);
     wait = wait_milliseconds();
     wake_at_ = deadlines_.empty() ? clock::time_point::max() : deadlines_.begin()->first;
   }
-  scheduler_.post_deferred_completions(completions);
+  post(completions_);
   if (busy) {
     // Under load, answers come in a steady stream: gathering them for a moment before the
     // next wait handles many per wake-up (of this thread and of the I/O service's) instead of
@@ -296,7 +316,7 @@ void reactor::expire_deadlines() {
   }
 }
 
-void reactor::collect(op_queue& completions) {
+void reactor::collect(op_list& completions) {
   for (const auto serial : touched_) {
     const auto found = by_serial_.find(serial);
     if (found == by_serial_.end()) continue;
@@ -318,7 +338,7 @@ void reactor::collect(op_queue& completions) {
     auto kept = entry.ops.begin();
     for (auto* op : entry.ops) {
       if (op->finished()) {
-        completions.push(op);
+        completions.push_back(op);
       } else {
         *kept++ = op;
       }
@@ -367,6 +387,7 @@ void reactor::touch(session_entry& entry) {
 
 void reactor::erase(session_entry& entry) {
   clear_deadline(entry);
+  waiter_.unwatch(entry.socket);
   by_serial_.erase(entry.serial);
   table_.erase(entry.handle);  // entry is gone from here on
 }

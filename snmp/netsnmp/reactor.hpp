@@ -1,6 +1,5 @@
 #pragma once
 
-#include <boost/asio/detail/op_queue.hpp>
 #include <boost/asio/io_context.hpp>
 #include <chrono>
 #include <cstdint>
@@ -24,7 +23,7 @@ namespace tamro::netsnmp {
 // Owns the library calls for the sessions opened through it. A request is sent at once by the
 // thread that starts it; the reactor's own thread waits on the sockets of all open sessions,
 // reads only the ready ones, processes time-outs at the earliest deadline, and hands
-// finished requests to the I/O service's completion queue. The library's lock guards the
+// finished requests to the I/O service as handlers. The library's lock guards the
 // table, every operation in it and every library call on a session; handlers never run
 // under it.
 class reactor {
@@ -58,7 +57,7 @@ class reactor {
 
  private:
   using clock = std::chrono::steady_clock;
-  using op_queue = boost::asio::detail::op_queue<boost::asio::detail::scheduler_operation>;
+  using op_list = std::vector<reactor_op*>;
 
   struct session_entry {
     session_handle handle = nullptr;
@@ -76,7 +75,7 @@ class reactor {
   void send(session_entry& entry, reactor_op* op);
   void read_ready();
   void expire_deadlines();
-  void collect(op_queue& completions);
+  void collect(op_list& completions);
   bool refresh_deadline(session_entry& entry);
   void clear_deadline(session_entry& entry);
   int wait_milliseconds() const;
@@ -84,19 +83,22 @@ class reactor {
   void erase(session_entry& entry);
   bool request_interrupt();
   void halt();
-  void take_all(op_queue& ops);
+  void take_all(op_list& ops);
+  void post(reactor_op* op);
+  void post(op_list& ops);
 
   static int library_callback(int operation, snmp_session* session, int request_id,
                               netsnmp_pdu* pdu, void* magic);
   static thread_local session_entry* entry_in_call_;
 
-  boost::asio::detail::scheduler& scheduler_;
+  boost::asio::io_context& context_;
   std::mutex& mutex_;  // the library's, shared by every reactor
   std::unordered_map<session_handle, session_entry> table_;
   std::unordered_map<std::uint64_t, session_entry*> by_serial_;
   std::set<std::pair<clock::time_point, std::uint64_t>> deadlines_;
   std::vector<std::uint64_t> touched_;
   std::vector<std::uint64_t> ready_;  // reactor thread only
+  op_list completions_;               // reactor thread only
   std::uint64_t last_serial_ = 0;
   std::uintptr_t last_op_id_ = 0;
   clock::time_point wake_at_ = clock::time_point::max();  // latest wake-up of the thread

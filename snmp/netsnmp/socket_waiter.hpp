@@ -1,13 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace tamro::netsnmp {
 
-// Waits for any of many sockets to become readable, with no limit on descriptor numbers and a
-// cost per wake-up that grows with the ready sockets, not the watched ones. Also holds the
-// interrupter that wakes a wait from another thread.
+// Waits for any of many sockets to become readable, with no limit on their number or
+// descriptor values. Also holds the interrupter that wakes a wait from another thread.
+// One implementation per platform: epoll on Linux, WSAPoll on Windows.
 class socket_waiter {
  public:
   socket_waiter();  // throws boost::system::system_error
@@ -16,8 +17,10 @@ class socket_waiter {
   socket_waiter& operator=(const socket_waiter&) = delete;
 
   // key identifies the socket in wait()'s results; it must not be 0. False when the system
-  // refuses (out of memory or watch limit). Closing the socket ends the watch.
+  // refuses (out of memory or watch limit). Any thread, also during a wait.
   bool watch(int socket, std::uint64_t key);
+  // Before the socket is closed. Any thread, also during a wait.
+  void unwatch(int socket);
 
   void interrupt();  // any thread
   void clear_interrupt();
@@ -30,9 +33,8 @@ class socket_waiter {
   static void make_non_blocking(int socket);
 
  private:
-  int poller_ = -1;
-  int interrupter_ = -1;
-  std::vector<char> events_;  // room for the system's event records
+  struct implementation;
+  std::unique_ptr<implementation> impl_;
 };
 
 }  // namespace tamro::netsnmp

@@ -75,5 +75,19 @@ TEST(CommandLine, DefaultConfigurationLivesUnderTheHome) {
       << result.output;
 }
 
+// The Windows modes exclude the others; on Linux they say where the service comes from.
+TEST(CommandLine, ServiceRegistrationIsWindowsOnly) {
+  const auto mixed = run_tamro({"--install-service", "--once"});
+  EXPECT_EQ(mixed.exit_code, 1);
+  EXPECT_NE(mixed.output.find("exclude each other"), std::string::npos) << mixed.output;
+
+  for (const char* mode : {"--install-service", "--remove-service"}) {
+    const auto result = run_tamro({mode});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(result.output.find("Error: service registration is for Windows"), std::string::npos)
+        << result.output;
+  }
+}
+
 }  // namespace
 }  // namespace tamro::test

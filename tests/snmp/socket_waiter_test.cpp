@@ -1,0 +1,104 @@
+#include "snmp/netsnmp/socket_waiter.hpp"
+
+#include <gtest/gtest.h>
+
+#include <boost/asio/buffer.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <chrono>
+#include <cstdint>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using boost::asio::ip::udp;
+using clock_type = std::chrono::steady_clock;
+using tamro::netsnmp::socket_waiter;
+
+int handle_of(udp::socket& socket) { return static_cast<int>(socket.native_handle()); }
+
+udp::socket loopback_socket(boost::asio::io_context& io) {
+  return udp::socket(io, udp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
+}
+
+// Waits until every wanted key was reported (reading each datagram, as the reactor does) or
+// five seconds passed; returns the keys seen.
+std::set<std::uint64_t> wait_for(socket_waiter& waiter, std::vector<udp::socket*> by_key,
+                                 std::size_t wanted) {
+  std::set<std::uint64_t> seen;
+  std::vector<std::uint64_t> ready;
+  const auto give_up = clock_type::now() + std::chrono::seconds(5);
+  while (seen.size() < wanted && clock_type::now() < give_up) {
+    waiter.wait(500, ready);
+    for (const auto key : ready) {
+      char byte = 0;
+      if (key < by_key.size() && by_key[key] != nullptr && by_key[key]->available() > 0) {
+        by_key[key]->receive(boost::asio::buffer(&byte, 1));
+      }
+      seen.insert(key);
+    }
+  }
+  return seen;
+}
+
+// More sockets than one WaitForMultipleObjects call could take; only those with a datagram
+// are reported, by their keys, and a socket watched while a wait runs is picked up by it.
+TEST(SocketWaiter, ReportsTheReadableSocketsAmongManyByKey) {
+  boost::asio::io_context io;
+  socket_waiter waiter;
+  std::vector<udp::socket> sockets;
+  constexpr int count = 200;
+  sockets.reserve(count + 1);
+  std::vector<udp::socket*> by_key(count + 2, nullptr);
+  for (int i = 0; i < count; ++i) {
+    sockets.push_back(loopback_socket(io));
+    by_key[i + 1] = &sockets.back();
+    ASSERT_TRUE(waiter.watch(handle_of(sockets.back()), i + 1));
+  }
+  udp::socket sender = loopback_socket(io);
+  for (const int key : {1, 64, 65, 200}) {
+    sender.send_to(boost::asio::buffer("x", 1), by_key[key]->local_endpoint());
+  }
+  EXPECT_EQ(wait_for(waiter, by_key, 4), (std::set<std::uint64_t>{1, 64, 65, 200}));
+
+  sockets.push_back(loopback_socket(io));
+  udp::socket& late = sockets.back();
+  by_key[count + 1] = &late;
+  std::thread watcher([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    waiter.watch(handle_of(late), count + 1);
+    sender.send_to(boost::asio::buffer("x", 1), late.local_endpoint());
+  });
+  const auto started = clock_type::now();
+  const auto seen = wait_for(waiter, by_key, 1);
+  watcher.join();
+  EXPECT_EQ(seen, (std::set<std::uint64_t>{count + 1}));
+  EXPECT_LT(clock_type::now() - started, std::chrono::seconds(2));
+}
+
+// An interrupt from another thread ends an unlimited wait without reporting a socket; once
+// cleared, a wait with nothing ready runs to its timeout.
+TEST(SocketWaiter, InterruptEndsAWaitAndClears) {
+  boost::asio::io_context io;
+  socket_waiter waiter;
+  udp::socket quiet = loopback_socket(io);
+  ASSERT_TRUE(waiter.watch(handle_of(quiet), 1));
+  std::thread interrupter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    waiter.interrupt();
+  });
+  std::vector<std::uint64_t> ready{42};
+  waiter.wait(-1, ready);
+  interrupter.join();
+  EXPECT_TRUE(ready.empty());
+
+  waiter.clear_interrupt();
+  const auto started = clock_type::now();
+  waiter.wait(100, ready);
+  EXPECT_TRUE(ready.empty());
+  EXPECT_GE(clock_type::now() - started, std::chrono::milliseconds(90));
+}
+
+}  // namespace
