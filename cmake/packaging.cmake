@@ -67,9 +67,9 @@ install(FILES
 # --- Windows: a ZIP of the home and an installer ----------------------------------------
 
 # `cpack` in a Windows build gives tamro-VERSION-win64.zip (the home as it is) and
-# tamro-VERSION-win64.exe, an NSIS installer (Debian's nsis package) that installs the home
-# into C:\tamro, the agent's default TAMRO_HOME, registers the service there and removes it
-# on uninstall.
+# tamro-VERSION-win64.exe, a 64-bit NSIS installer (Debian's nsis package) that installs the
+# home into C:\tamro, the agent's default TAMRO_HOME, copies the default files into config\
+# where they are missing, registers the service there and removes it on uninstall.
 if(WIN32)
   set(CPACK_GENERATOR ZIP NSIS)
   set(CPACK_PACKAGE_NAME tamro)
@@ -83,11 +83,15 @@ if(WIN32)
   set(CPACK_NSIS_DISPLAY_NAME "TAMRO monitoring agent")
   set(CPACK_NSIS_PACKAGE_NAME "TAMRO ${PROJECT_VERSION}")
   set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
-  # One staging folder: the copy of the examples into config/ finds them there.
+  # A 64-bit installer, like the program: a 32-bit one would see the registry through
+  # WOW64 and need 32-bit Windows support to run at all.
+  set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+  # One staging folder: the ZIP's copy of the examples into config/ finds them there.
   set(CPACK_MONOLITHIC_INSTALL ON)
-  # Registered once the files are in place; stopped and removed before they go.
+  set(CPACK_PROJECT_CONFIG_FILE ${tamro_packaging_source}/windows-cpack.cmake)
+  # (CPackConfig.cmake takes these texts as they are, inside quotes: hence the escaping.)
   set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS
-      "ExecWait '\\\"$INSTDIR\\\\bin\\\\tamro.exe\\\" --install-service -c \\\"$INSTDIR\\\\config\\\\configuration.xml\\\"'")
+      "!include \\\"${tamro_packaging_source}/windows-install.nsh\\\"")
   set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
       "ExecWait '\\\"$INSTDIR\\\\bin\\\\tamro.exe\\\" --remove-service'")
   include(CPack)

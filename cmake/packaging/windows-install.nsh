@@ -1,0 +1,17 @@
+; Run by the installer once the files are in place.
+;
+; The agent rewrites its configuration, mappings and devices files, so the installer ships
+; the defaults as examples and copies one into config\ only when it is missing: a reinstall
+; or an upgrade keeps the operator's files, and the uninstaller (which removes only what was
+; installed) leaves them, with the log and the SNMP state, in the home.
+!macro tamro_copy_example NAME
+  IfFileExists "$INSTDIR\config\${NAME}" +2 0
+    CopyFiles /SILENT "$INSTDIR\share\examples\${NAME}" "$INSTDIR\config\${NAME}"
+!macroend
+!insertmacro tamro_copy_example configuration.xml
+!insertmacro tamro_copy_example mappings.xml
+!insertmacro tamro_copy_example devices.xml
+!insertmacro tamro_copy_example heartbeat.xml
+
+; Registered once the files are in place (the uninstaller stops and removes it first).
+ExecWait '"$INSTDIR\bin\tamro.exe" --install-service -c "$INSTDIR\config\configuration.xml"'
