@@ -38,17 +38,18 @@ std::optional<integer_key> integer_value(const boost::property_tree::ptree& sect
   return integer_key{std::strtoll(digits.c_str(), nullptr, 10), digits};
 }
 
-// "A;B;" for the modules A and B, ";" (none) when the section has no list. The separator is
+// "A;B;" for the modules A and B, ";" (none) when the section lists none. The separator is
 // the library's for this platform (":" on POSIX): with ";" there, the library would look for
-// one module named "A;B;" and load nothing.
+// one module named "A;B;" and load nothing. Never empty: on Windows an empty value removes the
+// variable, and the library then loads its own default list.
 std::string mibs_text(const boost::property_tree::ptree& section) {
-  const auto mibs = section.get_child_optional("mibs");
-  if (!mibs) return ENV_SEPARATOR;
   std::string text;
-  for (const auto& [name, child] : *mibs) {
-    if (name == "mib") text += child.data() + ENV_SEPARATOR;
+  if (const auto mibs = section.get_child_optional("mibs")) {
+    for (const auto& [name, child] : *mibs) {
+      if (name == "mib") text += child.data() + ENV_SEPARATOR;
+    }
   }
-  return text;
+  return text.empty() ? ENV_SEPARATOR : text;
 }
 
 int log_library_message(int, int, void* server_arg, void*) {
