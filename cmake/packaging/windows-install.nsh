@@ -4,6 +4,15 @@
 ; the defaults as examples and copies one into config\ only when it is missing: a reinstall
 ; or an upgrade keeps the operator's files, and the uninstaller (which removes only what was
 ; installed) leaves them, with the log and the SNMP state, in the home.
+;
+; With a configuration already there (an upgrade, or a reinstall), the service is started
+; again: the old version's uninstaller stopped it, and an automatic service would otherwise
+; stay down until the next boot. A first install leaves it stopped until the operator has
+; named the management server.
+StrCpy $R9 "first"
+IfFileExists "$INSTDIR\config\configuration.xml" 0 +2
+  StrCpy $R9 "again"
+
 !macro tamro_copy_example NAME
   IfFileExists "$INSTDIR\config\${NAME}" +2 0
     CopyFiles /SILENT "$INSTDIR\share\examples\${NAME}" "$INSTDIR\config\${NAME}"
@@ -13,5 +22,6 @@
 !insertmacro tamro_copy_example devices.xml
 !insertmacro tamro_copy_example heartbeat.xml
 
-; Registered once the files are in place (the uninstaller stops and removes it first).
 ExecWait '"$INSTDIR\bin\tamro.exe" --install-service -c "$INSTDIR\config\configuration.xml"'
+StrCmp $R9 "again" 0 +2
+  ExecWait '"$SYSDIR\net.exe" start TAMRO'
