@@ -16,6 +16,26 @@ namespace {
 class windows_service_host;
 windows_service_host* current_host = nullptr;
 
+// A service has no console: the reason it stopped goes to the Application event log
+// (source "TAMRO"), where Windows operators look for it.
+void report_to_event_log(const std::string& message) {
+  HANDLE source = ::RegisterEventSourceA(nullptr, service_name);
+  if (source == nullptr) return;
+  const char* strings[] = {message.c_str()};
+  ::ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr);
+  ::DeregisterEventSource(source);
+}
+
+std::string reason_of(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown exception caught";
+  }
+}
+
 class windows_service_host : public service_host {
  public:
   windows_service_host() {
@@ -58,7 +78,10 @@ class windows_service_host : public service_host {
       host.report(SERVICE_STOPPED, 0);
     } catch (...) {
       host.failure_ = std::current_exception();
-      host.report(SERVICE_STOPPED, 1);
+      report_to_event_log("Error: " + reason_of(host.failure_));
+      // "sc query" shows SERVICE_EXIT_CODE 1, the agent's own, rather than Windows error 1
+      // ("Incorrect function").
+      host.report(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 1);
     }
   }
 
@@ -81,9 +104,10 @@ class windows_service_host : public service_host {
     }
   }
 
-  void report(DWORD state, DWORD exit_code) {
+  void report(DWORD state, DWORD exit_code, DWORD service_exit_code = 0) {
     status_.dwCurrentState = state;
     status_.dwWin32ExitCode = exit_code;
+    status_.dwServiceSpecificExitCode = service_exit_code;
     if (handle_) ::SetServiceStatus(handle_, &status_);
   }
 

@@ -4,8 +4,9 @@
 #   smoke.sh TAMRO_EXE WINE_FOLDER SERVICE_CONTROL_EXE SOURCE_DIR PYTHON3 SNMPD
 # -V, -h, --check, --once, a foreground run that posts device and status heartbeats and
 # stops on CTRL-C with exit code 0, then the service path under wine's service control
-# manager: install, start, PARAMCHANGE reload, stop, remove. WINEPREFIX comes from the
-# caller (the tests' own prefix). Everything started here is stopped by its process id.
+# manager: install, start, PARAMCHANGE reload, stop, remove, and a start that fails.
+# WINEPREFIX comes from the caller (the tests' own prefix). Everything started here is
+# stopped by its process id.
 set -uo pipefail
 exe=$1 wine_folder=$2 control=$3 source_dir=$4 python=$5 snmpd=$6
 export PATH="$wine_folder:$PATH"
@@ -174,6 +175,13 @@ else
 fi
 expect "--remove-service" 0 "removed" wine64 "$exe" --remove-service
 expect "--remove-service twice" 1 "not installed" wine64 "$exe" --remove-service
+
+# A start that fails (no such configuration) stops with the agent's own exit code.
+expect "--install-service, missing file" 0 "installed" wine64 "$exe" --install-service \
+  -c "$w/missing.xml"
+wine64 net start TAMRO >/dev/null 2>&1
+expect "a failed start's exit code" 0 "state 1 exit 1066 specific 1" wine64 "$control" TAMRO query
+expect "--remove-service after the failed start" 0 "removed" wine64 "$exe" --remove-service
 
 echo "$failures check(s) failed"
 [ "$failures" = 0 ]
