@@ -34,8 +34,31 @@ file(MAKE_DIRECTORY ${tamro_packaging_binary})
 # The agent rewrites its configuration, mappings and devices files, so the package must
 # not own them (as conffiles, an upgrade would stop at dpkg's prompt): it ships the
 # defaults as examples, and postinst copies each into config/ only when it is missing.
+# Its comment tells the operator where things are and how to check and apply a change, in
+# the terms of the platform.
+if(WIN32)
+  set(tamro_installed_configuration_note [[
+  Paths that are left out are taken from the installation home (TAMRO_HOME, C:\tamro):
+  config\heartbeat.xml, config\mappings.xml, config\devices.xml, log\tamro.log,
+  snmp\mibs and snmp\persist. Every key is described in
+  C:\tamro\share\doc\tamro\configuration.md.
+
+  Check a change with "C:\tamro\bin\tamro.exe -t" in an administrator's command prompt
+  and apply it with "sc control TAMRO paramchange" (or restart the service TAMRO).]])
+else()
+  set(tamro_installed_configuration_note [[
+  Paths that are left out are taken from the installation home (TAMRO_HOME, /opt/tamro):
+  config/heartbeat.xml, config/mappings.xml, config/devices.xml, log/tamro.log,
+  snmp/mibs and snmp/persist. Every key is described in
+  /opt/tamro/share/doc/tamro/configuration.md.
+
+  Check a change with "/opt/tamro/bin/tamro -t" as the user tamro (runuser -u tamro)
+  and apply it with "systemctl reload tamro".]])
+endif()
+configure_file(${tamro_packaging_source}/configuration.xml.in
+               ${tamro_packaging_binary}/configuration.xml @ONLY)
 set(tamro_examples
-    ${tamro_packaging_source}/configuration.xml
+    ${tamro_packaging_binary}/configuration.xml
     ${PROJECT_SOURCE_DIR}/etc/mappings.xml
     ${tamro_packaging_source}/devices.xml
     ${PROJECT_SOURCE_DIR}/etc/heartbeat.xml)
