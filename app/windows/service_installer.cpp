@@ -4,12 +4,14 @@
 
 #include <boost/system/error_code.hpp>
 #include <chrono>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
 #include <type_traits>
 #include <vector>
 
+#include "app/paths.hpp"
 #include "app/windows/service_name.hpp"
 
 namespace tamro {
@@ -95,6 +97,24 @@ void configure_recovery(SC_HANDLE service) {
   }
 }
 
+// The service control manager gives a service the environment it had itself at boot, plus
+// the service's own "Environment" value: a TAMRO_HOME set for --install-service (the
+// installer sets it to the folder it installs into) reaches the service only that way.
+void pass_home_on() {
+  const std::string service_key =
+      std::string("SYSTEM\\CurrentControlSet\\Services\\") + service_name;
+  const std::string entries = "TAMRO_HOME=" + home_directory() + '\0' + '\0';  // REG_MULTI_SZ
+  HKEY key = nullptr;
+  LSTATUS status = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, service_key.c_str(), 0, KEY_SET_VALUE, &key);
+  if (status == ERROR_SUCCESS) {
+    status = ::RegSetValueExA(key, "Environment", 0, REG_MULTI_SZ,
+                              reinterpret_cast<const BYTE*>(entries.data()),
+                              static_cast<DWORD>(entries.size()));
+    ::RegCloseKey(key);
+  }
+  if (status != ERROR_SUCCESS) fail("cannot give the service TAMRO_HOME", status);
+}
+
 void stop_and_wait(SC_HANDLE service) {
   SERVICE_STATUS status{};
   if (!::QueryServiceStatus(service, &status)) fail("cannot query the service");
@@ -118,6 +138,7 @@ void stop_and_wait(SC_HANDLE service) {
 void install_service(const std::optional<std::string>& configuration) {
   const handle manager = open_manager(SC_MANAGER_CREATE_SERVICE);
   const std::string line = command_line(configuration);
+  const bool home_given = std::getenv("TAMRO_HOME") != nullptr;
   handle service(::CreateServiceA(manager.get(), service_name, display_name, SERVICE_ALL_ACCESS,
                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
                                   SERVICE_ERROR_NORMAL, line.c_str(), nullptr, nullptr, nullptr,
@@ -132,12 +153,14 @@ void install_service(const std::optional<std::string>& configuration) {
   }
   try {
     configure_recovery(service.get());
+    if (home_given) pass_home_on();
   } catch (...) {
     ::DeleteService(service.get());  // half a registration helps nobody
     throw;
   }
-  std::cout << "service " << service_name << " installed, started automatically: " << line
-            << std::endl;
+  std::cout << "service " << service_name << " installed, started automatically: " << line;
+  if (home_given) std::cout << " (TAMRO_HOME=" << home_directory() << ")";
+  std::cout << std::endl;
 }
 
 void remove_service() {

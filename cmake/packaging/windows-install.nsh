@@ -22,6 +22,9 @@ IfFileExists "$INSTDIR\config\configuration.xml" 0 +2
 !insertmacro tamro_copy_example devices.xml
 !insertmacro tamro_copy_example heartbeat.xml
 
+; The home is the folder installed into, also when the operator chose another than C:\tamro:
+; --install-service passes the TAMRO_HOME it runs with on to the service.
+System::Call 'kernel32::SetEnvironmentVariable(t "TAMRO_HOME", t "$INSTDIR")'
 ExecWait '"$INSTDIR\bin\tamro.exe" --install-service -c "$INSTDIR\config\configuration.xml"'
 StrCmp $R9 "again" 0 +2
   ExecWait '"$SYSDIR\net.exe" start TAMRO'

@@ -52,7 +52,8 @@ wine64 "$installer" /S
 check "the program and the default files are installed" \
   test -f "$home/bin/tamro.exe" -a -f "$home/config/configuration.xml" -a \
   -f "$home/config/devices.xml" -a -f "$home/share/examples/devices.xml"
-check "the service is registered" service_registered
+check "the service is registered with its home" eval "wine64 reg query \
+  'HKLM\System\CurrentControlSet\Services\TAMRO' /v Environment | grep -q 'TAMRO_HOME=C:.tamro'"
 check "the installed configuration passes --check" \
   wine64 'C:\tamro\bin\tamro.exe' --check -c 'C:\tamro\config\configuration.xml'
 check "a first install leaves the service stopped" eval '! service_running'
