@@ -49,10 +49,11 @@ management_server::management_server(const temp_dir& dir, std::optional<tls_file
   std::vector<std::string> argv = {
       TAMRO_PYTHON3, std::string(TAMRO_SOURCE_DIR) + "/tools/management_server.py",
       "--port",      "0",
-      "--script",    script_file_,
-      "--record",    record_file_};
+      "--script",    child_path(script_file_),
+      "--record",    child_path(record_file_)};
   if (tls) {
-    argv.insert(argv.end(), {"--cert", tls->certificate, "--key", tls->key});
+    argv.insert(argv.end(),
+                {"--cert", child_path(tls->certificate), "--key", child_path(tls->key)});
   }
   process_ = std::make_unique<child_process>(argv, dir.file(scheme_ + "-server.out"));
   const std::string marker = "listening on ";
