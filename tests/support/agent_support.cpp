@@ -1,9 +1,9 @@
 #include "tests/support/agent_support.hpp"
 
+#include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <stdexcept>
@@ -70,11 +70,10 @@ std::string management_server::url(const std::string& path) const {
 }
 
 void management_server::script(const std::string& json) const {
-  // The server reads the script at every request: never let it see half a file.
+  // The server reads the script at every request: never let it see half a file. (Windows'
+  // std::rename does not replace an existing file; Boost's does.)
   write_file(script_file_ + ".new", json);
-  if (std::rename((script_file_ + ".new").c_str(), script_file_.c_str()) != 0) {
-    throw std::runtime_error("cannot replace " + script_file_);
-  }
+  boost::filesystem::rename(script_file_ + ".new", script_file_);
 }
 
 std::vector<recorded_request> management_server::requests() const {
