@@ -21,6 +21,7 @@ const std::string empty_text = ".1.3.6.1.4.1.99999.64.3.0";
 test::snmpd_options users_and_values(const std::string& script) {
   test::write_file(script, "[ \"$1\" = -g ] && [ \"$2\" = " + wide_counter +
                                " ] && printf '%s\\ncounter64\\n5000000000\\n' \"$2\"\n");
+  const auto script_name = test::child_path(script);  // as snmpd finds it
   test::snmpd_options options;
   options.extra_lines = {
       "createUser private-user SHA \"auth-secret-1\" AES \"priv-secret-1\"",
@@ -29,7 +30,7 @@ test::snmpd_options users_and_values(const std::string& script) {
       "rouser locked-user priv", "rouser private-user priv", "rouser signed-user auth",
       "rouser open-user noauth",
       // override knows no Counter64: a pass script answers it.
-      "pass " + wide_counter.substr(0, wide_counter.size() - 2) + " /bin/sh " + script,
+      "pass " + wide_counter.substr(0, wide_counter.size() - 2) + " /bin/sh " + script_name,
       "override " + object_id + " object_id .1.3.6.1.4.1.8072.3.2.10",
       "override " + empty_text + " octet_str \"\""};
   return options;

@@ -52,11 +52,12 @@ std::map<std::string, std::string> walked(const test::snmpd& device, const std::
 // Answers GETNEXT in its subtree with one row; the first call after the file named was made
 // takes two seconds.
 test::snmpd_options slow_table(const std::string& script, const std::string& pause_file) {
-  test::write_file(script, "[ -e " + pause_file + " ] && rm " + pause_file +
+  const auto pause = test::child_path(pause_file);
+  test::write_file(script, "[ -e " + pause + " ] && rm " + pause +
                                " && sleep 2\n[ \"$1\" = -n ] && [ \"$2\" = " + slow_column +
                                " ] && printf '%s.7\\ninteger\\n42\\n' \"$2\"\n");
   test::snmpd_options options;
-  options.extra_lines = {"pass " + slow_column + " /bin/sh " + script};
+  options.extra_lines = {"pass " + slow_column + " /bin/sh " + test::child_path(script)};
   return options;
 }
 

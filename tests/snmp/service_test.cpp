@@ -1,12 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <algorithm>
+#include <array>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
 #include <chrono>
 #include <optional>
 #include <set>
@@ -21,6 +17,7 @@
 #include "snmp/service.hpp"
 #include "snmp/settings.hpp"
 #include "tests/snmp/library_setup.hpp"
+#include "tests/support/open_files.hpp"
 #include "tests/support/snmpd.hpp"
 
 namespace tamro::snmp {
@@ -65,27 +62,23 @@ pdu get_request(const std::set<std::string>& oids) {
 // A UDP socket on 127.0.0.1 that plays a device which never (or only selectively) answers.
 class fake_device {
  public:
-  fake_device() : socket_(::socket(AF_INET, SOCK_DGRAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    timeval limit{5, 0};
-    ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  std::string peer() const {
+    return "127.0.0.1:" + std::to_string(socket_.local_endpoint().port());
   }
-  ~fake_device() { ::close(socket_); }
-  std::string peer() const { return "127.0.0.1:" + std::to_string(port_); }
 
   // The next datagram, and where it came from; empty after 5 s of silence.
   std::string receive() {
-    char buffer[65536];
-    from_length_ = sizeof from_;
-    const auto n = ::recvfrom(socket_, buffer, sizeof buffer, 0,
-                              reinterpret_cast<sockaddr*>(&from_), &from_length_);
-    return n > 0 ? std::string(buffer, n) : std::string();
+    std::string message;
+    socket_.async_receive_from(boost::asio::buffer(buffer_), from_,
+                               [&](const boost::system::error_code& error, std::size_t n) {
+                                 if (!error) message.assign(buffer_.data(), n);
+                               });
+    io_.restart();
+    if (io_.run_for(std::chrono::seconds(5)) == 0) {
+      socket_.cancel();
+      io_.run();
+    }
+    return message;
   }
   // Answers the last sender with its own request turned into a response (same request id).
   void reflect(std::string message) {
@@ -94,8 +87,7 @@ class fake_device {
     at = skip(message, at);
     at = skip(message, at);
     message[at] = static_cast<char>(SNMP_MSG_RESPONSE);
-    ::sendto(socket_, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&from_),
-             from_length_);
+    socket_.send_to(boost::asio::buffer(message), from_);
   }
 
  private:
@@ -115,10 +107,11 @@ class fake_device {
     return header_length(m, at) + length;
   }
 
-  int socket_;
-  unsigned short port_ = 0;
-  sockaddr_in from_{};
-  socklen_t from_length_ = 0;
+  boost::asio::io_context io_;
+  boost::asio::ip::udp::socket socket_{
+      io_, boost::asio::ip::udp::endpoint(boost::asio::ip::address_v4::loopback(), 0)};
+  std::array<char, 65536> buffer_;
+  boost::asio::ip::udp::endpoint from_;
 };
 
 class Service : public ::testing::Test {
@@ -330,11 +323,7 @@ TEST_F(Service, DestroyingTheIoServiceFreesRequestsWithoutCallingHandlers) {
 
 TEST_F(Service, ThousandsInFlightAllComplete) {
   constexpr int count = 2000;
-  rlimit limit{};
-  ::getrlimit(RLIMIT_NOFILE, &limit);
-  limit.rlim_cur = std::max<rlim_t>(limit.rlim_cur, std::min<rlim_t>(limit.rlim_max, count + 200));
-  ::setrlimit(RLIMIT_NOFILE, &limit);
-  if (limit.rlim_cur < count + 200) GTEST_SKIP() << "not enough file descriptors";
+  if (!test::allow_open_files(count + 200)) GTEST_SKIP() << "not enough file descriptors";
 
   test::snmpd_options options;
   options.extra_lines.push_back("[snmp] serverRecvBuf 4194304");  // a burst of 2,000 requests

@@ -1,9 +1,9 @@
 #include "tests/support/agent_support.hpp"
 
+#include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <stdexcept>
@@ -49,10 +49,11 @@ management_server::management_server(const temp_dir& dir, std::optional<tls_file
   std::vector<std::string> argv = {
       TAMRO_PYTHON3, std::string(TAMRO_SOURCE_DIR) + "/tools/management_server.py",
       "--port",      "0",
-      "--script",    script_file_,
-      "--record",    record_file_};
+      "--script",    child_path(script_file_),
+      "--record",    child_path(record_file_)};
   if (tls) {
-    argv.insert(argv.end(), {"--cert", tls->certificate, "--key", tls->key});
+    argv.insert(argv.end(),
+                {"--cert", child_path(tls->certificate), "--key", child_path(tls->key)});
   }
   process_ = std::make_unique<child_process>(argv, dir.file(scheme_ + "-server.out"));
   const std::string marker = "listening on ";
@@ -69,11 +70,10 @@ std::string management_server::url(const std::string& path) const {
 }
 
 void management_server::script(const std::string& json) const {
-  // The server reads the script at every request: never let it see half a file.
+  // The server reads the script at every request: never let it see half a file. (Windows'
+  // std::rename does not replace an existing file; Boost's does.)
   write_file(script_file_ + ".new", json);
-  if (std::rename((script_file_ + ".new").c_str(), script_file_.c_str()) != 0) {
-    throw std::runtime_error("cannot replace " + script_file_);
-  }
+  boost::filesystem::rename(script_file_ + ".new", script_file_);
 }
 
 std::vector<recorded_request> management_server::requests() const {

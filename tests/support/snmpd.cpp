@@ -1,7 +1,6 @@
 #include "tests/support/snmpd.hpp"
 
 #include <signal.h>
-#include <sys/socket.h>
 #include <atomic>
 #include <chrono>
 #include <sstream>
@@ -31,12 +30,13 @@ std::string configuration(const snmpd_options& o) {
 snmpd::snmpd(snmpd_options options) : options_(std::move(options)), port_(free_port(SOCK_DGRAM)) {
   write_file(dir_.file("snmpd.conf"), configuration(options_));
   process_ = std::make_unique<child_process>(
-      std::vector<std::string>{TAMRO_SNMPD, "-f", "-Lo", "-C", "-c", dir_.file("snmpd.conf"), "-p",
-                               dir_.file("snmpd.pid"), "-M", dir_.path(), "-m", "",
-                               "udp:" + options_.listen_address + ":" + std::to_string(port_)},
+      std::vector<std::string>{
+          TAMRO_SNMPD, "-f", "-Lo", "-C", "-c", child_path(dir_.file("snmpd.conf")), "-p",
+          child_path(dir_.file("snmpd.pid")), "-M", child_path(dir_.path()), "-m", "",
+          "udp:" + options_.listen_address + ":" + std::to_string(port_)},
       dir_.file("snmpd.out"),
-      std::map<std::string, std::string>{{"SNMP_PERSISTENT_DIR", dir_.file("persist")},
-                                         {"SNMPCONFPATH", dir_.path()}});
+      std::map<std::string, std::string>{{"SNMP_PERSISTENT_DIR", child_path(dir_.file("persist"))},
+                                         {"SNMPCONFPATH", child_path(dir_.path())}});
   const bool ready = wait_until(
       [this] {
         if (!process_->running()) return true;
@@ -97,19 +97,17 @@ std::vector<std::string> snmpd::walk(const std::string& oid) const {
 void snmpd::stop() {
   if (!process_ || !process_->running()) return;
   process_->signal(SIGTERM);
-  if (!process_->wait(milliseconds(3000))) {
-    process_->signal(SIGKILL);
-    process_->wait(milliseconds(3000));
-  }
+  if (!process_->wait(milliseconds(3000))) process_->kill();
 }
 
 std::string snmpd::run_tool(const std::vector<std::string>& argv, int* exit_code) const {
   static std::atomic<int> counter{0};
   const auto output_file = dir_.file("tool-" + std::to_string(++counter) + ".out");
-  std::vector<std::string> full{argv.front(), "-Ln", "-M", dir_.path(), "-m", ""};
+  std::vector<std::string> full{argv.front(), "-Ln", "-M", child_path(dir_.path()), "-m", ""};
   full.insert(full.end(), argv.begin() + 1, argv.end());
   child_process tool(full, output_file,
-                     {{"SNMP_PERSISTENT_DIR", dir_.file("client")}, {"SNMPCONFPATH", dir_.path()}});
+                     {{"SNMP_PERSISTENT_DIR", child_path(dir_.file("client"))},
+                      {"SNMPCONFPATH", child_path(dir_.path())}});
   const auto code = tool.wait(milliseconds(10000));
   *exit_code = code ? *code : -1;
   return tool.output();
