@@ -101,4 +101,26 @@ TEST(SocketWaiter, InterruptEndsAWaitAndClears) {
   EXPECT_GE(clock_type::now() - started, std::chrono::milliseconds(90));
 }
 
+// A socket closed while still watched is dropped: the others are still reported, and a wait
+// with nothing ready runs to its timeout instead of returning at once.
+TEST(SocketWaiter, ASocketClosedWithoutUnwatchIsDropped) {
+  boost::asio::io_context io;
+  socket_waiter waiter;
+  udp::socket closed = loopback_socket(io);
+  udp::socket open = loopback_socket(io);
+  ASSERT_TRUE(waiter.watch(handle_of(closed), 1));
+  ASSERT_TRUE(waiter.watch(handle_of(open), 2));
+  closed.close();
+  udp::socket sender = loopback_socket(io);
+  sender.send_to(boost::asio::buffer("x", 1), open.local_endpoint());
+  EXPECT_EQ(wait_for(waiter, {nullptr, nullptr, &open}, 1), (std::set<std::uint64_t>{2}));
+
+  std::vector<std::uint64_t> ready;
+  waiter.wait(0, ready);  // the drop may take one pass
+  const auto started = clock_type::now();
+  waiter.wait(100, ready);
+  EXPECT_TRUE(ready.empty());
+  EXPECT_GE(clock_type::now() - started, std::chrono::milliseconds(90));
+}
+
 }  // namespace
