@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "agents/device_session.hpp"
-#include "agents/snmp_poller.hpp"
 #include "log/logger.hpp"
 #include "reporting/schedule_clock.hpp"
 
@@ -71,9 +70,10 @@ int first_heartbeat_slot() {
 
 }  // namespace
 
-agent_repository::agent_repository(boost::asio::io_context& io, mapping_repository& mappings,
+agent_repository::agent_repository(boost::asio::io_context& io, heartbeat_poster& poster,
+                                   agents::snmp_channel& channel, mapping_repository& mappings,
                                    const host_identity& identity)
-    : io_(io), mappings_(mappings), identity_(identity) {}
+    : io_(io), poster_(poster), channel_(channel), mappings_(mappings), identity_(identity) {}
 
 void agent_repository::save_devices(const std::string& path) {
   save(path);
@@ -91,7 +91,7 @@ bool agent_repository::is_modified() const {
 void agent_repository::sweep_dead() {
   std::vector<std::string> swept;
   for (const auto& entry : items()) {
-    if (entry.second->dead && !entry.second->busy) {
+    if (entry.second->retired() && !entry.second->busy()) {
       log_debug(boost::format("%1% - removing dead agent from list of known agents") % entry.first);
       swept.push_back(entry.first);
     }
@@ -103,18 +103,36 @@ void agent_repository::refresh_mappings() {
   log_debug("refreshing SNMP pollers' variable mappings");
   std::vector<std::string> retired;
   for (const auto& entry : items()) {
-    auto* poller = dynamic_cast<agents::snmp_poller*>(entry.second.get());
-    if (!poller || !poller->mapping) continue;
+    agents::snmp_poller& poller = *entry.second;
+    if (!poller.settings().mapping || poller.retired()) continue;
+    agents::device_settings settings = poller.settings();
     try {
-      poller->mapping = mappings_.get(poller->mapping->name());
+      settings.mapping = mappings_.get(settings.mapping->name());
     } catch (const std::exception& e) {
-      log_error(boost::format("%1% - no longer monitored: %2%") % poller->name() % e.what());
+      log_error(boost::format("%1% - no longer monitored: %2%") % poller.name() % e.what());
       retired.push_back(entry.first);
+      continue;
     }
+    poller.reconfigure(std::move(settings));
   }
   if (retired.empty()) return;
   for (const std::string& key : retired) remove(key);
   modified_ = true;
+}
+
+agents::delivered_alarm_states agent_repository::alarm_states() const {
+  agents::delivered_alarm_states states;
+  for (const auto& [address, poller] : items())
+    if (!poller->retired() && !poller->delivered_alarms().empty())
+      states.emplace(address, poller->delivered_alarms());
+  return states;
+}
+
+void agent_repository::restore_alarm_states(const agents::delivered_alarm_states& states) {
+  for (const auto& [address, active] : states) {
+    const auto held = items().find(address);
+    if (held != items().end()) held->second->restore_alarms(active);
+  }
 }
 
 void agent_repository::on_item_error(const std::exception& e) {
@@ -128,8 +146,8 @@ std::string agent_repository::item_key(const std::string& element, const ptree& 
   return node.get<std::string>("ip-address");
 }
 
-std::shared_ptr<agent> agent_repository::create_item(const std::string& element,
-                                                     const ptree& node) {
+std::shared_ptr<agents::snmp_poller> agent_repository::create_item(const std::string& element,
+                                                                   const ptree& node) {
   check_device_element(element);
   const auto address = node.get<std::string>("ip-address");
   boost::system::error_code invalid;
@@ -138,76 +156,70 @@ std::shared_ptr<agent> agent_repository::create_item(const std::string& element,
 
   std::shared_ptr<agents::snmp_poller> poller;
   const auto held = items().find(address);
-  if (held != items().end()) poller = std::dynamic_pointer_cast<agents::snmp_poller>(held->second);
+  if (held != items().end()) poller = held->second;
   const bool created = !poller;
-  if (created) {
-    poller = std::make_shared<agents::snmp_poller>(io_, identity_);
-    log_debug(boost::format("%1% - SNMP poller created") % address);
-  } else {
-    log_debug(boost::format("%1% - SNMP poller recycled") % address);
-    // Dropped while it was busy and listed again before the sweep: it stays monitored.
-    poller->dead = false;
-  }
-  const auto before = std::make_pair(poller->mapping, poller->wanted_session());
 
-  auto mapping = mappings_.get(node.get<std::string>("mapping-name"));
-  int version = poller->version;
+  agents::device_settings settings;
+  settings.address = address;
+  settings.mapping = mappings_.get(node.get<std::string>("mapping-name"));
+  settings.version = poller ? poller->settings().version : 0;
   if (const auto text = node.get_optional<std::string>("snmp-version"))
-    version = snmp_version_code(*text);
-  agents::device_session session = agents::read_device_session(node, version);
-
-  poller->address = address;
-  poller->mapping = std::move(mapping);
-  poller->peer = address;
+    settings.version = snmp_version_code(*text);
+  agents::device_session session = agents::read_device_session(node, settings.version);
+  settings.peer = address;
   const auto port = udp_port(node);
-  if (port && *port != default_snmp_port) poller->peer += ":" + std::to_string(*port);
-  poller->community = node.get("community", std::string(agents::snmp_poller::default_community));
-  poller->version = version;
-  poller->usm = std::move(session.usm);
-  poller->timeout = session.timeout;
-  poller->retries = session.retries;
-  // An answer in flight that was asked for with other settings is of no use; one asked for
-  // with the same is kept, so a server that pushes the whole list with every reply does not
-  // throw away the answers of slow devices.
-  if (!created && poller->busy &&
-      before != std::make_pair(poller->mapping, poller->wanted_session()))
-    poller->recycled = true;
+  if (port && *port != default_snmp_port) settings.peer += ":" + std::to_string(*port);
+  settings.community =
+      node.get("community", std::string(agents::device_settings::default_community));
+  settings.usm = std::move(session.usm);
+  settings.timeout = session.timeout;
+  settings.retries = session.retries;
+  // Read before the poller changes: a device that does not load leaves it as it was.
+  boost::optional<int> interval;
+  if (created) {
+    interval = node.get_optional<int>("heartbeat-interval");
+    if (interval && *interval < 1)
+      throw std::runtime_error("invalid heartbeat interval " +
+                               node.get<std::string>("heartbeat-interval"));
+  }
 
   if (created) {
+    poller = std::make_shared<agents::snmp_poller>(io_, poster_, channel_, identity_);
+    log_debug(boost::format("%1% - SNMP poller created") % address);
     poller->last_delivered =
         schedule_clock::now() - boost::posix_time::seconds(tick_seconds * first_heartbeat_slot());
-    if (const auto interval = node.get_optional<int>("heartbeat-interval")) {
-      if (*interval < 1)
-        throw std::runtime_error("invalid heartbeat interval " +
-                                 node.get<std::string>("heartbeat-interval"));
-      poller->interval = boost::posix_time::seconds(*interval);
-    }
+    if (interval) poller->interval = boost::posix_time::seconds(*interval);
+  } else {
+    log_debug(boost::format("%1% - SNMP poller recycled") % address);
   }
+  // A poller retired while busy and listed again before the sweep stays monitored.
+  poller->reconfigure(std::move(settings));
   return poller;
 }
 
-void agent_repository::write_item(ptree& root, const agent& item) const {
-  const auto* poller = dynamic_cast<const agents::snmp_poller*>(&item);
-  if (!poller) return;
+void agent_repository::write_item(ptree& root, const agents::snmp_poller& poller) const {
+  // Removed means removed: a poller waiting for its cycle to end is not listed again.
+  if (poller.retired()) return;
+  const agents::device_settings& settings = poller.settings();
   ptree& device = root.add("device", "");
-  device.add("ip-address", poller->address);
-  const auto colon = poller->peer.find(':');
-  if (colon != std::string::npos) device.add("udp-port", poller->peer.substr(colon + 1));
-  device.add("snmp-version", snmp_version_text(poller->version));
-  device.add("community", poller->community);
-  if (poller->mapping) device.add("mapping-name", poller->mapping->name());
-  device.add("heartbeat-interval", poller->interval.total_seconds());
-  agents::write_device_session(device, *poller);
+  device.add("ip-address", settings.address);
+  const auto colon = settings.peer.find(':');
+  if (colon != std::string::npos) device.add("udp-port", settings.peer.substr(colon + 1));
+  device.add("snmp-version", snmp_version_text(settings.version));
+  device.add("community", settings.community);
+  if (settings.mapping) device.add("mapping-name", settings.mapping->name());
+  device.add("heartbeat-interval", poller.interval.total_seconds());
+  agents::write_device_session(device, settings);
 }
 
 void agent_repository::remove(const std::string& key) {
   const auto held = items().find(key);
   if (held == items().end()) return;
-  if (held->second->busy) {
+  held->second->retire();
+  if (held->second->busy()) {
     log_debug(boost::format("%1% - orphaned agent is busy and cannot be removed from list of "
                             "known agents - marking as dead") %
               key);
-    held->second->dead = true;
     return;
   }
   log_debug(boost::format("%1% - removing orphaned agent from list of known agents") % key);

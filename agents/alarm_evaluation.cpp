@@ -1,7 +1,5 @@
 #include "agents/alarm_evaluation.hpp"
 
-#include <iterator>
-
 #include <boost/lexical_cast.hpp>
 #include <cstdint>
 
@@ -36,14 +34,6 @@ alarm_report evaluate_alarms(const std::vector<requested_alarm>& alarms,
                              const snmp::oid_value_map& response,
                              std::set<std::string>& active_alarms) {
   alarm_report report;
-  // The state of alarms no longer requested is forgotten: requested again, a condition that
-  // holds is reported as it starts, not taken for one the server already knows.
-  std::set<std::string> requested;
-  for (const requested_alarm& alarm : alarms)
-    if (!alarm.oid.empty()) requested.insert(response_key(alarm.oid));
-  for (auto it = active_alarms.begin(); it != active_alarms.end();)
-    it = requested.count(*it) ? std::next(it) : active_alarms.erase(it);
-
   for (const requested_alarm& alarm : alarms) {
     const std::string* value = find_value(response, alarm.oid);
     if (!value) continue;

@@ -36,9 +36,9 @@ std::string response_key(const std::string& oid);
 const std::string* find_value(const snmp::oid_value_map& response, const std::string& oid);
 
 // Evaluates every alarm in list order against one response. The state is the set of OIDs
-// (response keys) whose condition held when last seen: only changes are reported. Alarms sharing an
-// OID share that state. An alarm whose OID the response lacks keeps its state; the state of
-// OIDs no alarm requests any more is dropped.
+// (response keys) whose condition held when last seen: only changes are reported, and the
+// state follows them. Alarms sharing an OID share that state. An alarm whose OID the
+// response lacks keeps its state.
 alarm_report evaluate_alarms(const std::vector<requested_alarm>& alarms,
                              const snmp::oid_value_map& response,
                              std::set<std::string>& active_alarms);

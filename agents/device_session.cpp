@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "agents/snmp_poller.hpp"
+#include "agents/device_settings.hpp"
 #include "snmp/settings.hpp"
 #include "snmp/usm_names.hpp"
 
@@ -89,9 +89,9 @@ device_session read_device_session(const ptree& device, int version) {
   return session;
 }
 
-void write_device_session(ptree& device, const snmp_poller& poller) {
-  if (poller.version == 3) {
-    const snmp::usm_credentials& usm = poller.usm;
+void write_device_session(ptree& device, const device_settings& settings) {
+  if (settings.version == 3) {
+    const snmp::usm_credentials& usm = settings.usm;
     if (!usm.security_name.empty()) device.add("security-name", usm.security_name);
     device.add("security-level", snmp::name_of(usm.level));
     if (usm.level != snmp::security_level::no_auth_no_priv) {
@@ -104,8 +104,8 @@ void write_device_session(ptree& device, const snmp_poller& poller) {
     }
     if (!usm.context_name.empty()) device.add("context-name", usm.context_name);
   }
-  if (poller.timeout) device.add("timeout", *poller.timeout);
-  if (poller.retries) device.add("retries", *poller.retries);
+  if (settings.timeout) device.add("timeout", *settings.timeout);
+  if (settings.retries) device.add("retries", *settings.retries);
 }
 
 }  // namespace tamro::agents

@@ -8,7 +8,7 @@
 
 namespace tamro::agents {
 
-class snmp_poller;
+struct device_settings;
 
 // The optional session elements of a device: SNMPv3 security (security-name,
 // security-level, auth-protocol, auth-passphrase, privacy-protocol, privacy-passphrase,
@@ -21,6 +21,6 @@ struct device_session {
 
 // Throws std::runtime_error naming the element at fault.
 device_session read_device_session(const boost::property_tree::ptree& device, int version);
-void write_device_session(boost::property_tree::ptree& device, const snmp_poller& poller);
+void write_device_session(boost::property_tree::ptree& device, const device_settings& settings);
 
 }  // namespace tamro::agents

@@ -2,12 +2,10 @@
 
 #include <ctemplate/template.h>
 
-#include <boost/asio/io_context.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <memory>
 #include <utility>
 
-#include "agents/alarm_evaluation.hpp"
 #include "log/logger.hpp"
 #include "log/sink.hpp"
 #include "mapping/mappers/table.hpp"
@@ -25,55 +23,109 @@ namespace {
 
 constexpr const char* trap_alarm_name = "snmp_trap";
 
+// What a mapping asks of a device: its answer serves any mapping that asks the same.
+std::pair<std::set<std::string>, std::set<std::string>> asked_by(const mapping* used) {
+  std::pair<std::set<std::string>, std::set<std::string>> asked;
+  if (used) {
+    used->collect_oids(asked.first);
+    used->collect_columns(asked.second);
+  }
+  return asked;
+}
+
+snmp::session_options session_for(const device_settings& settings) {
+  const auto& defaults = snmp::global_settings();
+  snmp::session_options options;
+  options.version = settings.version;
+  options.peer = settings.peer;
+  options.community = settings.community;
+  options.usm = settings.usm;
+  if (options.usm.security_name.empty()) options.usm.security_name = settings.community;
+  options.timeout = settings.timeout.value_or(defaults.timeout);
+  options.retries = settings.retries.value_or(defaults.retries);
+  return options;
+}
+
 }  // namespace
 
-snmp_poller::snmp_poller(boost::asio::io_context& io, const host_identity& identity)
-    : agent(io), service_(boost::asio::use_service<snmp::service>(io)), identity_(identity) {}
+snmp_poller::snmp_poller(boost::asio::io_context& io, heartbeat_poster& poster,
+                         snmp_channel& channel, const host_identity& identity)
+    : agent(io, poster), channel_(channel), identity_(identity) {}
 
 snmp_poller::~snmp_poller() { close_session(); }
 
-std::string snmp_poller::name() const { return address; }
+std::string snmp_poller::name() const { return settings_.address; }
 
-void snmp_poller::start_heartbeat() {
+void snmp_poller::reconfigure(device_settings settings) {
+  // An answer being gathered with other settings is of no use; one asked for with the same
+  // is kept, so a server that pushes the whole list with every reply does not throw away
+  // the answers of slow devices.
+  const bool answer_serves =
+      !busy() || (session_for(settings) == session_for(settings_) &&
+                  asked_by(settings.mapping.get()) == asked_by(settings_.mapping.get()));
+  settings_ = std::move(settings);
+  reinstate();
+  if (!answer_serves && disposition() == cycle_disposition::none) discard_answer();
+}
+
+std::set<std::string> snmp_poller::requested_oids() const {
   std::set<std::string> oids;
-  if (mapping) mapping->collect_oids(oids);
+  if (settings_.mapping) settings_.mapping->collect_oids(oids);
   // The server's OIDs are requested in the form the answer is keyed by, so that an OID
   // sent without its leading dot is found and not requested twice.
   for (const requested_statistic& statistic : requested_statistics)
     oids.insert(response_key(statistic.oid));
   for (const requested_alarm& alarm : requested_alarms)
     if (!alarm.oid.empty()) oids.insert(response_key(alarm.oid));
+  return oids;
+}
 
+void snmp_poller::start_heartbeat() {
+  const std::set<std::string> oids = requested_oids();
   if (log_threshold() == log::debug)
     for (const std::string& oid : oids)
       log_debug(boost::format("%1% - requesting %2%") % name() % oid);
 
+  poll_started_ = std::chrono::steady_clock::now();
   if (const auto error = open_session()) {
     // This device's cycle fails; the others and the status reporter go on.
     log_error(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
-    last_failure = "SNMP request failed: " + error.message();
+    record_failure(false, "SNMP request failed: " + error.message());
+    if (busy()) enter(cycle_phase::idle);  // a resend's
     return;
   }
+  ++generation_;
   answer_.clear();
   requests_.clear();
   std::set<std::string> columns;
-  if (mapping) mapping->collect_columns(columns);
+  if (settings_.mapping) settings_.mapping->collect_columns(columns);
   // A mapping of tables alone needs no GET (one without anything still sends one).
   if (!oids.empty() || columns.empty()) requests_.emplace_back(oids.begin(), oids.end());
   requests_sent_ = 0;
-  poll_started_ = std::chrono::steady_clock::now();
-  busy = true;
-  if (service_.needs_engine(session_)) {
+  if (channel_.needs_engine(session_)) {
     // The keys of an SNMPv3 user hold only for its engine: learn the engine first.
+    enter(cycle_phase::discovering);
     snmp::pdu probe = snmp::service::engine_probe();
-    service_.async_send(session_, probe,
-                        [this](const boost::system::error_code& e, snmp::pdu* report) {
-                          handle_engine(e, report);
-                        });
-    awaiting_answer_ = true;
+    send(probe, &snmp_poller::handle_engine);
     return;
   }
   continue_cycle();
+}
+
+void snmp_poller::send(snmp::pdu& request,
+                       void (snmp_poller::*handle)(const boost::system::error_code&, snmp::pdu*)) {
+  channel_.send(session_, request,
+                [this, handle, alive = lifetime(), generation = generation_](
+                    const boost::system::error_code& error, snmp::pdu* response) {
+                  if (alive.expired()) return;  // the poller is gone
+                  if (generation != generation_) {
+                    log_error(boost::format("%1% - an SNMP answer of an earlier cycle came "
+                                            "during this one and is ignored") %
+                              name());
+                    return;
+                  }
+                  (this->*handle)(error, response);
+                });
 }
 
 void snmp_poller::continue_cycle() {
@@ -85,54 +137,36 @@ void snmp_poller::continue_cycle() {
 }
 
 void snmp_poller::send_next_request() {
+  enter(cycle_phase::getting);
   snmp::pdu request = snmp::pdu::get_request();
   snmp::add_oids(request, requests_.back());
   ++requests_sent_;
-  service_.async_send(session_, request,
-                      [this](const boost::system::error_code& e, snmp::pdu* response) {
-                        handle_response(e, response);
-                      });
+  send(request, &snmp_poller::handle_response);
   // Lines of every cycle are built only when they are written: at thousands of devices the
   // formatting alone would cost more than the request.
   if (log_debug.enabled()) log_debug(boost::format("%1% - SNMP request sent") % name());
-  awaiting_answer_ = true;
 }
 
-snmp::session_options snmp_poller::wanted_session() const {
-  const auto& defaults = snmp::global_settings();
-  snmp::session_options options;
-  options.version = version;
-  options.peer = peer;
-  options.community = community;
-  options.usm = usm;
-  if (options.usm.security_name.empty()) options.usm.security_name = community;
-  options.timeout = timeout.value_or(defaults.timeout);
-  options.retries = retries.value_or(defaults.retries);
-  return options;
-}
+snmp::session_options snmp_poller::wanted_session() const { return session_for(settings_); }
 
 boost::system::error_code snmp_poller::open_session() {
   snmp::session_options wanted = wanted_session();
   if (session_ && session_options_ == wanted) return {};
   close_session();
-  boost::system::error_code error;
-  service_.open(error, session_, wanted);
+  const auto error = channel_.open(session_, wanted);
   if (!error) session_options_ = std::move(wanted);
   return error;
 }
 
-void snmp_poller::close_session() {
-  // Without a session there is nothing to close; the service's complaint is of no interest.
-  if (session_) service_.close(session_);
-}
+void snmp_poller::close_session() { channel_.close(session_); }
 
 bool snmp_poller::cancel() {
-  // Without a session there is nothing to cancel; the service's complaint is of no interest.
-  service_.cancel(session_);
-  return awaiting_answer_;
+  if (!waits_for_answer(phase())) return false;
+  channel_.cancel(session_);
+  return true;
 }
 
-void snmp_poller::on_reply(const boost::property_tree::ptree& /*reply*/) {
+void snmp_poller::on_reply(const boost::property_tree::ptree& reply) {
   trap_alarm_id.clear();
   for (const requested_alarm& alarm : requested_alarms) {
     if (alarm.name == trap_alarm_name) {
@@ -140,27 +174,27 @@ void snmp_poller::on_reply(const boost::property_tree::ptree& /*reply*/) {
       break;
     }
   }
+  if (reply.get_child_optional("heartbeat-reply.requested-alarms"))
+    alarms_.forget_unrequested(requested_alarms);
 }
 
 bool snmp_poller::goes_on(const boost::system::error_code& error) {
-  awaiting_answer_ = false;
   const bool cancelled = error == netsnmp::make_error_code(netsnmp::aborted);
   // After a failure the next cycle starts on a fresh session; a removed device needs none.
-  if ((error && !cancelled) || dead) close_session();
+  if ((error && !cancelled) || retired()) close_session();
 
-  if (recycled) {
-    if (error)
-      log_debug(boost::format("%1% - recently recycled, ignoring SNMP error \"%2%\"") % name() %
-                error.message());
-    else
-      log_debug(boost::format("%1% - recently recycled, ignoring SNMP response") % name());
-    recycled = false;
-  } else if (dead) {
+  if (retired()) {
     if (error)
       log_debug(boost::format("%1% - marked as dead, ignoring SNMP error \"%2%\"") % name() %
                 error.message());
     else
       log_debug(boost::format("%1% - marked as dead, ignoring response") % name());
+  } else if (disposition() == cycle_disposition::discard) {
+    if (error)
+      log_debug(boost::format("%1% - recently recycled, ignoring SNMP error \"%2%\"") % name() %
+                error.message());
+    else
+      log_debug(boost::format("%1% - recently recycled, ignoring SNMP response") % name());
   } else if (cancelled) {
     // Only a stop or a reload cancels, and each reports how many it cancelled.
     if (log_debug.enabled()) log_debug(boost::format("%1% - SNMP request cancelled") % name());
@@ -171,7 +205,7 @@ bool snmp_poller::goes_on(const boost::system::error_code& error) {
   } else {
     return true;
   }
-  end_cycle();
+  enter(cycle_phase::idle);
   return false;
 }
 
@@ -197,23 +231,22 @@ void snmp_poller::record_failure(bool timed_out, std::string failure) {
 void snmp_poller::fail_cycle(const boost::format& message) {
   log_error(message);
   close_session();  // the next cycle starts afresh
-  end_cycle();
+  enter(cycle_phase::idle);
 }
 
-void snmp_poller::end_cycle() {
+void snmp_poller::cycle_ended() {
   requests_.clear();
   answer_.clear();
   walk_.reset();
-  busy = false;
 }
 
 void snmp_poller::handle_engine(const boost::system::error_code& error, snmp::pdu* report) {
   // The engine answers the probe with a report that names it, which the library takes for a
   // security error: the engine being known afterwards is the success here.
   const bool cancelled = error == netsnmp::make_error_code(netsnmp::aborted);
-  const bool discovered = !cancelled && session_ && !service_.needs_engine(session_);
+  const bool discovered = !cancelled && session_ && !channel_.needs_engine(session_);
   if (!goes_on(discovered ? boost::system::error_code{} : error)) return;
-  if (const auto failed = service_.adopt_engine(session_, report)) {
+  if (const auto failed = channel_.adopt_engine(session_, report)) {
     fail_cycle(failed);
     return;
   }
@@ -248,11 +281,12 @@ void snmp_poller::handle_response(const boost::system::error_code& error, snmp::
 }
 
 void snmp_poller::finish_answer() {
-  if (!walk_ && mapping) {
+  if (!walk_ && settings_.mapping) {
     std::set<std::string> columns;
-    mapping->collect_columns(columns);
+    settings_.mapping->collect_columns(columns);
     if (!columns.empty()) {
-      walk_ = std::make_unique<snmp::table_walk>(columns, version, mappers::table::max_rows);
+      walk_ =
+          std::make_unique<snmp::table_walk>(columns, settings_.version, mappers::table::max_rows);
       send_walk_request();
       return;
     }
@@ -272,12 +306,9 @@ void snmp_poller::finish_answer() {
 }
 
 void snmp_poller::send_walk_request() {
+  enter(cycle_phase::walking);
   snmp::pdu request = walk_->next_request();
-  service_.async_send(session_, request,
-                      [this](const boost::system::error_code& e, snmp::pdu* response) {
-                        handle_walk(e, response);
-                      });
-  awaiting_answer_ = true;
+  send(request, &snmp_poller::handle_walk);
 }
 
 void snmp_poller::handle_walk(const boost::system::error_code& error, snmp::pdu* response) {
@@ -320,12 +351,8 @@ bool snmp_poller::split_request(std::vector<std::string> oids) {
 
 std::unique_ptr<ctemplate::TemplateDictionary> snmp_poller::make_heartbeat() {
   const snmp::oid_value_map values = std::exchange(answer_, {});
-  if (dead) {  // removed while its heartbeat waited: nobody wants it any more
-    busy = false;
-    return nullptr;
-  }
   auto dictionary = std::make_unique<ctemplate::TemplateDictionary>("heartbeat");
-  dictionary->SetValue("IP_ADDRESS", address);
+  dictionary->SetValue("IP_ADDRESS", settings_.address);
   dictionary->SetValue("TAMRO_MAC_ADDRESS", identity_.mac_address);
   try {
     fill_heartbeat(values, *dictionary);
@@ -333,14 +360,12 @@ std::unique_ptr<ctemplate::TemplateDictionary> snmp_poller::make_heartbeat() {
   } catch (const mapping_error& e) {
     log_error(boost::format("%1% - response mapping error: %2%") % name() % e.what());
     last_failure = std::string("response mapping error: ") + e.what();
-    busy = false;
     if (!requested_alarms.empty() || !requested_statistics.empty() || !pending_traps.empty())
       resend_without_requests();
   } catch (const std::exception& e) {
     log_error(boost::format("%1% - %2%") % name() % e.what());
     log_info(boost::format("%1% - SNMP response discarded, heartbeat not sent") % name());
     last_failure = e.what();
-    busy = false;
   }
   return nullptr;
 }
@@ -358,7 +383,7 @@ void snmp_poller::resend_without_requests() {
 
 void snmp_poller::fill_heartbeat(const snmp::oid_value_map& response,
                                  ctemplate::TemplateDictionary& dictionary) {
-  if (mapping) mapping->apply(response, dictionary);
+  if (settings_.mapping) settings_.mapping->apply(response, dictionary);
 
   for (const requested_statistic& statistic : requested_statistics) {
     if (const std::string* value = find_value(response, statistic.oid)) {
@@ -368,7 +393,7 @@ void snmp_poller::fill_heartbeat(const snmp::oid_value_map& response,
     }
   }
 
-  const alarm_report alarms = evaluate_alarms(requested_alarms, response, active_alarms);
+  const alarm_report alarms = alarms_.evaluate(requested_alarms, response);
   for (const alarm_failure& failure : alarms.failures)
     log_warning(boost::format("%1% - error while processing alert [%2%] [%3%]: %4%") % name() %
                 failure.name % failure.oid % failure.message);

@@ -7,8 +7,9 @@
 
 namespace tamro::agents {
 
-status_reporter::status_reporter(boost::asio::io_context& io, const host_identity& identity)
-    : agent(io), identity_(&identity) {
+status_reporter::status_reporter(boost::asio::io_context& io, heartbeat_poster& poster,
+                                 const host_identity& identity)
+    : agent(io, poster), identity_(&identity) {
   longest_interval_seconds = longest_interval;
 }
 

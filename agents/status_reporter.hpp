@@ -11,13 +11,16 @@
 
 namespace tamro::agents {
 
-// Reports this service itself, from its host identity, without any SNMP traffic.
+// Reports this service itself, from its host identity, without any SNMP traffic. Like a
+// device, it is not started again while its post is in flight: a slow reply is still read
+// and applied.
 class status_reporter : public agent {
  public:
   // The interval is written back to the configuration file, which accepts no more.
   static constexpr std::int32_t longest_interval = 7200;
 
-  status_reporter(boost::asio::io_context& io, const host_identity& identity);
+  status_reporter(boost::asio::io_context& io, heartbeat_poster& poster,
+                  const host_identity& identity);
 
   void start_heartbeat() override;
   std::string name() const override;

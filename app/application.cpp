@@ -13,8 +13,8 @@
 #include "app/version.hpp"
 #include "log/logger.hpp"
 #include "log/sink.hpp"
-#include "reporting/agent.hpp"
 #include "reporting/schedule_clock.hpp"
+#include "reporting/transcript_sender.hpp"
 
 namespace tamro {
 namespace {
@@ -53,7 +53,7 @@ application::application(clock::duration tick_period)
       reload_signals_(io_service_),
       tick_period_(tick_period),
       heartbeat_timer_(io_service_, tick_period),
-      reporter_(io_service_, identity_),
+      reporter_(io_service_, posting_.poster(), identity_),
       metrics_(io_service_, [this](const metrics_connection::request& request) {
         return answer_metrics_request(
             request, [this] { return render_metrics(); }, loop_turns());
@@ -90,7 +90,7 @@ int application::run(int argc, const char* const argv[]) {
   } catch (...) {
     report_error("unknown exception caught");
   }
-  agent::clear_template_cache();
+  heartbeat_renderer::clear_cache();
   return exit_code_;
 }
 
@@ -148,7 +148,8 @@ void application::check_configuration() {
 void application::poll_once() {
   platform::raise_open_file_limit();
   start_time_ = clock::now();
-  agent::set_transcript(&std::cout, post_);
+  transcript_sender transcript(io_service_, std::cout, post_ ? &posting_.server() : nullptr);
+  posting_.poster().use(transcript);
   reload_configuration();
   const auto now = schedule_clock::now();
   for (const auto& entry : devices_) {
@@ -158,7 +159,7 @@ void application::poll_once() {
   reporter_.cycle_start = now;
   reporter_.start_heartbeat();
   io_service_.run();
-  agent::set_transcript(nullptr, true);
+  posting_.poster().use(posting_.server());
 
   // Every failure on standard error with its reason: a test run that says nothing about
   // what went wrong is no test.

@@ -12,14 +12,17 @@
 #include <vector>
 
 #include "agents/agent_repository.hpp"
+#include "agents/alarm_state_store.hpp"
 #include "agents/host_identity.hpp"
 #include "agents/pushed_lists.hpp"
+#include "agents/service_channel.hpp"
 #include "agents/status_reporter.hpp"
 #include "app/metrics/metrics_page.hpp"
 #include "app/metrics/metrics_server.hpp"
 #include "app/service_host.hpp"
 #include "app/ticker.hpp"
 #include "mapping/mapping_repository.hpp"
+#include "reporting/heartbeat_posting.hpp"
 
 namespace tamro {
 
@@ -95,10 +98,15 @@ class application {
   bool reload_requested_ = false;
   bool stop_requested_ = false;
   boost::asio::io_context io_service_;
+  // Before the agents, which post and poll through them.
+  heartbeat_posting posting_{io_service_};
+  agents::service_channel snmp_channel_{io_service_};
   std::string mappings_file_;
   std::string devices_file_;
   mapping_repository mappings_;
-  agent_repository devices_{io_service_, mappings_, identity_};
+  agent_repository devices_{io_service_, posting_.poster(), snmp_channel_, mappings_, identity_};
+  agents::alarm_state_store alarm_states_;
+  bool alarm_states_restored_ = false;
   agents::pushed_lists pushed_lists_{mappings_, devices_, mappings_file_, devices_file_};
   boost::asio::signal_set stop_signals_;
   boost::asio::signal_set reload_signals_;

@@ -1,6 +1,7 @@
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/filesystem/path.hpp>
 #include <boost/property_tree/xml_parser.hpp>
 #include <iostream>
 #include <stdexcept>
@@ -16,7 +17,6 @@
 #include "log/logger.hpp"
 #include "log/sink.hpp"
 #include "mapping/mac_address.hpp"
-#include "reporting/agent.hpp"
 #include "reporting/posting_settings.hpp"
 #include "snmp/configure_snmp.hpp"
 
@@ -193,13 +193,22 @@ void application::apply_configuration(staged_configuration& staged) {
     else
       log_warning(finding);
   }
-  agent::configure(staged.posting);
+  posting_.configure(staged.posting);
   metrics_endpoint_ = staged.metrics_listen;
 
   mappings_file_ = staged.mappings_file;
   mappings_.load(staged.mappings);
   devices_file_ = staged.devices_file;
   devices_.load(staged.devices);
+  // The test modes keep no record: they must not change what the service knows.
+  if (!check_ && !once_) {
+    alarm_states_.set_path(
+        (boost::filesystem::path(staged.snmp.get<std::string>("persistent-directory")) /
+         "alarm-states.xml")
+            .string());
+    if (!alarm_states_restored_) alarm_states_.restore(devices_);
+    alarm_states_restored_ = true;
+  }
   // Lists the server pushes go to the repositories loaded here.
   reporter_.set_list_receiver(&pushed_lists_);
 

@@ -61,14 +61,14 @@ void application::report_status() {
 void application::start_due_devices(boost::posix_time::ptime now) {
   for (const auto& entry : devices_) {
     agent& device = *entry.second;
-    if (device.busy || !device.is_due(now)) continue;
+    if (device.busy() || !device.is_due(now)) continue;
     device.cycle_start = now;
     device.start_heartbeat();
   }
 }
 
 void application::start_reporter_if_due(boost::posix_time::ptime now) {
-  if (reporter_.busy || !reporter_.is_due(now)) return;
+  if (reporter_.busy() || !reporter_.is_due(now)) return;
   // Monotonic: neither a clock set by hand nor daylight saving makes the uptime jump.
   identity_.uptime = static_cast<int>(
       std::chrono::duration_cast<std::chrono::seconds>(clock::now() - start_time_).count());
@@ -85,6 +85,7 @@ void application::save_changes() {
     }
   }
   pushed_lists_.save_pending();
+  alarm_states_.save(devices_);
   if (reporter_.interval_changed) {
     try {
       save_reporting_interval(reporter_.interval.total_seconds());
@@ -124,10 +125,8 @@ std::vector<device_sample> application::device_samples() const {
   for (const auto& [address, device] : devices_) {
     device_sample sample;
     sample.address = address;
-    if (const auto* poller = dynamic_cast<const agents::snmp_poller*>(device.get())) {
-      sample.up = poller->answered();
-      sample.poll_seconds = std::chrono::duration<double>(poller->last_poll_duration()).count();
-    }
+    sample.up = device->answered();
+    sample.poll_seconds = std::chrono::duration<double>(device->last_poll_duration()).count();
     if (device->last_success != std::chrono::system_clock::time_point())
       sample.last_success_seconds =
           std::chrono::duration<double>(device->last_success.time_since_epoch()).count();
@@ -162,11 +161,11 @@ void application::on_reload_signal(const boost::system::error_code& error) {
   std::size_t cancelled = 0;
   for (const auto& entry : devices_)
     if (entry.second->cancel()) ++cancelled;
-  const auto dropped = agent::drop_waiting_posts();
-  if (cancelled > 0 || dropped.waiting > 0)
+  const std::size_t dropped = posting_.poster().drop_waiting();
+  if (cancelled > 0 || dropped > 0)
     log_info(boost::format("%1% SNMP requests cancelled and %2% waiting heartbeats dropped for "
                            "the reload") %
-             cancelled % dropped.waiting);
+             cancelled % dropped);
 }
 
 void application::on_stop_signal(const boost::system::error_code& error) {
@@ -176,14 +175,10 @@ void application::on_stop_signal(const boost::system::error_code& error) {
   cancel_signal_waits();
   stop_ticking();
   boost::asio::use_service<snmp::service>(io_service_).shutdown_reactor();
-  auto dropped = agent::stop_posting();
+  const auto dropped = posting_.poster().stop();
   std::size_t cancelled = 0;
-  reporter_.drop_post(dropped);
-  reporter_.cancel();
-  for (const auto& entry : devices_) {
-    entry.second->drop_post(dropped);
+  for (const auto& entry : devices_)
     if (entry.second->cancel()) ++cancelled;
-  }
   // One line for what a stop leaves undone, however many devices that is.
   if (cancelled > 0 || dropped.waiting > 0 || dropped.in_flight > 0)
     log_info(boost::format("%1% SNMP requests cancelled, %2% heartbeat posts dropped (%3% in "

@@ -1,20 +1,17 @@
 #pragma once
 
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/streambuf.hpp>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <boost/property_tree/ptree_fwd.hpp>
-#include <boost/system/error_code.hpp>
 #include <chrono>
-#include <cstddef>
 #include <cstdint>
-#include <iosfwd>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "reporting/posting_settings.hpp"
+#include "reporting/cycle_phase.hpp"
 #include "reporting/requested_items.hpp"
 
 namespace ctemplate {
@@ -23,64 +20,45 @@ class TemplateDictionary;
 
 namespace tamro {
 
-class post_queue;
-class url_stream;
+class heartbeat_poster;
+struct post_outcome;
 
-// Base of everything that reports to the management server. A derived agent calls
-// send_heartbeat when it has something to report; when the post starts, the base asks it
-// for the heartbeat's dictionary, renders the heartbeat template, posts it, reads the reply
-// and applies it. Everything runs on the one thread of the io_context.
+// Base of everything that reports to the management server. A cycle is one pass through
+// the phases of cycle_phase, moved by enter() alone: a derived agent gathers what it
+// reports and calls send_heartbeat; when its post starts the base asks it for the
+// heartbeat's dictionary, renders it, and hands the text to the poster; when the post ends
+// the base records the outcome, applies the reply and ends the cycle. What arrives from
+// outside mid-cycle (a removal, changed settings) is a pending disposition, applied at the
+// cycle's next step. Everything runs on the one thread of the io_context.
 class agent {
  public:
-  // Reads the "agent" section of the configuration: template, server URL, HTTP options.
-  // Shared by all agents and replaced by each call; throws configuration_error or
-  // std::runtime_error (template that does not load).
-  static void configure(const boost::property_tree::ptree& agent_section);
-  // Puts settings read by read_posting_settings in force.
-  static void configure(const posting_settings& settings);
-  static void clear_template_cache();
-  // Test mode: every rendered heartbeat (or, when post is set, every reply) is written to
-  // out; without post nothing is sent and the print counts as the delivery.
-  static void set_transcript(std::ostream* out, bool post);
-  // The line of device heartbeats waiting for a free exchange (agent/max-concurrent-posts).
-  static post_queue& posts();
-
-  // What a stop or reload dropped: posts waiting for their turn and exchanges in flight.
-  struct dropped_posts {
-    std::size_t waiting = 0;
-    std::size_t in_flight = 0;
-  };
-  // Drops the heartbeats still waiting for their turn; the agents are idle again and due at
-  // the next tick. Exchanges in flight go on.
-  static dropped_posts drop_waiting_posts();
-  // Stop: as drop_waiting_posts, and heartbeats sent from now on are dropped too, until the
-  // next configure().
-  static dropped_posts stop_posting();
-
-  explicit agent(boost::asio::io_context& io);
+  agent(boost::asio::io_context& io, heartbeat_poster& poster);
   agent(const agent&) = delete;
   agent& operator=(const agent&) = delete;
   virtual ~agent();
 
   virtual void start_heartbeat() = 0;
-  // Cancels the agent's own work in flight (not its post); true when there was some.
+  // Cancels the agent's SNMP work in flight (not its post); true when there was some. Its
+  // completion still comes, and ends the cycle.
   virtual bool cancel();
   virtual std::string name() const = 0;
   // Called with the whole reply document once its interval and requests were applied.
   virtual void on_reply(const boost::property_tree::ptree& reply);
 
-  // Posts one heartbeat; returns at once. The post starts at once for an agent that does not
-  // wait its turn, else when an exchange is free; only then is make_heartbeat() called and
-  // the heartbeat rendered, so that thousands of waiting devices hold no dictionaries. A
-  // post of this agent still in flight is abandoned.
-  void send_heartbeat();
+  cycle_phase phase() const { return phase_; }
+  bool busy() const { return phase_ != cycle_phase::idle; }
+  // The agent is no longer wanted: idle, it may go at once; busy, its cycle ends at its next
+  // step (an SNMP request is cancelled, a waiting post leaves the line) and posts nothing
+  // more, and it may go once idle. A post already in flight completes.
+  void retire();
+  bool retired() const { return disposition_ == cycle_disposition::retire; }
+  // What arrived from outside during the cycle under way.
+  cycle_disposition disposition() const { return disposition_; }
+
   // True until the first delivery, then once interval has passed since that cycle started;
   // now is on the schedule_clock's timeline (by default its present time).
   bool is_due() const;
   bool is_due(boost::posix_time::ptime now) const;
-  // Stop: drops this agent's exchange in flight without a word; the caller reports the
-  // total. Adds what it dropped to the count.
-  void drop_post(dropped_posts& count);
 
   // Posts made so far; the last one carried this value as HEARTBEAT_COUNTER.
   std::int32_t heartbeat_counter() const { return heartbeat_counter_; }
@@ -89,8 +67,6 @@ class agent {
   // Schedule state, read and written by the scheduler, the device repository and the
   // reply processing.
   bool interval_changed = false;
-  bool busy = false;
-  bool dead = false;
   boost::posix_time::time_duration interval = boost::posix_time::seconds(300);
   std::vector<requested_statistic> requested_statistics;
   std::vector<requested_alarm> requested_alarms;
@@ -105,41 +81,49 @@ class agent {
   std::int32_t longest_interval_seconds = std::numeric_limits<std::int32_t>::max();
 
  protected:
+  // The one place the phase changes; a move the cycle does not allow is logged as an error.
+  void enter(cycle_phase next);
+  // The answer being gathered was asked for with settings that changed: the cycle ends at
+  // its next step without a post.
+  void discard_answer();
+  // Listed again before it went: it stays; a cycle whose SNMP work was cancelled still
+  // ends without a post.
+  void reinstate();
+  // The cycle's heartbeat is posted when its turn comes; make_heartbeat() is called then.
+  void send_heartbeat();
+  // Completions of this agent's work hold it: one that finds it expired finds the agent
+  // gone.
+  std::weak_ptr<void> lifetime() const { return lifetime_; }
+
   // The variables of the heartbeat whose post starts now; null when there is nothing to
-  // post after all (the agent has then dealt with its cycle itself).
+  // post after all (the agent has then ended its cycle, or started a new request).
   virtual std::unique_ptr<ctemplate::TemplateDictionary> make_heartbeat() = 0;
-  // Device heartbeats wait their turn for an exchange; the agent's own never waits behind
+  // Device heartbeats wait their turn for a post slot; the agent's own never waits behind
   // them.
   virtual bool waits_for_post_slot() const { return true; }
+  // The heartbeat that make_heartbeat() built reached the server, or will never.
+  virtual void heartbeat_delivered() {}
+  virtual void heartbeat_lost() {}
+  // The cycle is over (idle again): what it gathered goes.
+  virtual void cycle_ended() {}
 
  private:
-  friend class post_queue;
-  using exchange = std::shared_ptr<url_stream>;
+  friend class heartbeat_poster;
 
-  // Renders the heartbeat and starts its exchange; false when there was none to post.
-  bool begin_post();
-  // Cancels the exchange in flight, if any; its completion still runs (with an error).
-  void close_stream();
-  void handle_open(const exchange& stream, const boost::system::error_code& error);
-  void post_failed(const std::string& reason);
-  // Counts a post that ended: delivered when failure is empty.
-  void record_post(const std::string& failure);
-  void read_body(const exchange& stream, std::size_t remaining, std::size_t transferred);
-  void handle_read(const exchange& stream, const boost::system::error_code& error,
-                   std::size_t bytes);
-  void end_exchange();
+  // The poster: the turn of this agent's post came. The text to post, or nothing when
+  // there is none (the cycle has then ended or gone back to SNMP).
+  std::optional<std::string> take_turn();
+  void post_ended(const post_outcome& outcome);
+  // The poster dropped the post before it started (a reload, a stop).
+  void post_dropped();
+  void record_post(const post_outcome& outcome, const std::string& failure) const;
 
+  heartbeat_poster& poster_;
+  cycle_phase phase_ = cycle_phase::idle;
+  cycle_disposition disposition_ = cycle_disposition::none;
   std::int32_t heartbeat_counter_ = 0;
   boost::asio::io_context& io_;
-  // Only while a heartbeat is in flight: an idle agent holds no stream, TLS state or reply
-  // bytes.
-  // Pending completions hold the stream they belong to, so a stream replaced by a newer
-  // post lives until its completion has run, and that completion can tell it is stale.
-  exchange stream_;
-  std::unique_ptr<boost::asio::streambuf> response_buffer_;
-  bool holds_slot_ = false;
-  bool in_line_ = false;  // waiting in the post queue
-  std::chrono::steady_clock::time_point post_started_;
+  std::shared_ptr<void> lifetime_;
 };
 
 }  // namespace tamro

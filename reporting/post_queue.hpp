@@ -2,16 +2,14 @@
 
 #include <cstddef>
 #include <deque>
-#include <utility>
 
 namespace tamro {
 
 class agent;
 
-// Bounds the heartbeat exchanges in flight: a server that accepts a few hundred
-// connections at once would refuse the rest of a sweep of thousands. An agent whose turn
-// has not come waits, in the order it asked; its post starts (and its heartbeat is
-// rendered) when an exchange ends. Used on the I/O thread only.
+// The slots of device heartbeat posts in flight, and the line of agents waiting for one: a
+// server that accepts a few hundred connections at once would refuse the rest of a sweep of
+// thousands. Bookkeeping only; the poster starts the posts. Used on the I/O thread only.
 class post_queue {
  public:
   static constexpr std::size_t default_limit = 64;
@@ -19,12 +17,11 @@ class post_queue {
   std::size_t limit() const { return limit_; }
   void set_limit(std::size_t limit);
 
-  // Starts the agent's post now when a slot is free, else once one is.
   void enter(agent& waiting);
-  // An exchange that held a slot ended: the next waiting agent starts.
-  void release();
-  // As release(), but nothing starts: for an agent that takes a new slot as it gives back
-  // its old one.
+  // The agent that has waited longest, out of the line and holding a slot; null when no slot
+  // is free or nobody waits.
+  agent* next();
+  // A post that held a slot ended.
   void return_slot();
   // Takes an agent out of the line; false when it was not waiting.
   bool withdraw(agent& waiting);
@@ -35,8 +32,6 @@ class post_queue {
   std::size_t waiting() const { return line_.size(); }
 
  private:
-  void start_next();
-
   std::size_t limit_ = default_limit;
   std::size_t in_flight_ = 0;
   std::deque<agent*> line_;

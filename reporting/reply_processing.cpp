@@ -1,6 +1,5 @@
 #include "reporting/reply_processing.hpp"
 
-#include <boost/asio/buffers_iterator.hpp>
 #include <boost/format.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <boost/property_tree/xml_parser.hpp>
@@ -131,15 +130,11 @@ bool is_numeric_oid(const std::string& text) {
   return digit_before;
 }
 
-void process_reply(agent& target, boost::asio::streambuf& response_buffer) {
+void process_reply(agent& target, const std::string& body) {
   ptree document;
   try {
-    const auto bytes = response_buffer.data();
-    const std::string body(boost::asio::buffers_begin(bytes), boost::asio::buffers_end(bytes));
-    response_buffer.consume(response_buffer.size());
     document = read_xml_text(body);
   } catch (const std::exception& e) {
-    response_buffer.consume(response_buffer.size());
     log_error(boost::format("%1% - while parsing KLAV server response XML: %2%") % target.name() %
               e.what());
     return;

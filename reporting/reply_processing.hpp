@@ -1,6 +1,5 @@
 #pragma once
 
-#include <boost/asio/streambuf.hpp>
 #include <string>
 
 namespace tamro {
@@ -8,9 +7,9 @@ namespace tamro {
 class agent;
 
 // Applies a heartbeat reply to the agent that posted it: new interval, requested statistics
-// and alarms, then the agent's on_reply hook. Consumes the whole buffer. Every failure of
-// its own is logged and contained; an exception from on_reply propagates.
-void process_reply(agent& target, boost::asio::streambuf& response_buffer);
+// and alarms, then the agent's on_reply hook. Every failure of its own is logged and
+// contained; an exception from on_reply propagates.
+void process_reply(agent& target, const std::string& body);
 
 // Whether text is a numeric OID: an optional leading dot, then digit groups joined by dots.
 bool is_numeric_oid(const std::string& text);

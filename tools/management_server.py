@@ -22,6 +22,8 @@ server's behaviour while an agent runs. Keys of the script (all optional):
                   "silent": read the request and never answer
   "delay"         seconds to wait before answering
   "paths"         object mapping a request path to keys that replace the ones above
+  "agents"        object mapping a heartbeat's <ip-address> (a device's address, or the
+                  agent's own for its status heartbeat) to keys that replace the ones above
 
 Keys left out take the defaults: an interval of 300 seconds and empty lists of requested
 statistics and alarms.
@@ -33,6 +35,7 @@ Once it listens it prints "listening on PORT" with the actual port.
 
 import argparse
 import json
+import re
 import socket
 import ssl
 import sys
@@ -56,10 +59,16 @@ def load_script(path):
     return script
 
 
-def script_for(script, path):
+def heartbeat_address(body):
+    found = re.search(rb"<ip-address>([^<]*)</ip-address>", body)
+    return found.group(1).decode("utf-8", "replace") if found else None
+
+
+def script_for(script, path, body):
     merged = dict(DEFAULT_SCRIPT)
-    merged.update({k: v for k, v in script.items() if k != "paths"})
+    merged.update({k: v for k, v in script.items() if k not in ("paths", "agents")})
     merged.update(script.get("paths", {}).get(path, {}))
+    merged.update(script.get("agents", {}).get(heartbeat_address(body), {}))
     return merged
 
 
@@ -121,8 +130,8 @@ class Handler(BaseHTTPRequestHandler):
     def handle_request(self):
         length = int(self.headers.get("Content-Length") or 0)
         body = self.rfile.read(length) if length > 0 else b""
-        script = script_for(load_script(self.server.script_path), self.path.split("?")[0])
-        number = self.server.record(self, body)
+        script = script_for(load_script(self.server.script_path), self.path.split("?")[0], body)
+        number = self.server.record(self, body, script)
         self.server.say(self.describe(number, body))
         if script.get("delay"):
             time.sleep(float(script["delay"]))
@@ -204,7 +213,7 @@ class Server(ThreadingHTTPServer):
         with self.lock:
             print(text, flush=True)
 
-    def record(self, handler, body):
+    def record(self, handler, body, script):
         with self.lock:
             self.count += 1
             entry = {
@@ -216,6 +225,9 @@ class Server(ThreadingHTTPServer):
                 "version": handler.request_version,
                 "headers": [[name, value] for name, value in handler.headers.items()],
                 "body": body.decode("utf-8", "replace"),
+                # What the script answers it with: 0 for no answer at all.
+                "status": (0 if script.get("misbehave") == "silent"
+                           else int(script.get("status", 200))),
             }
             if self.record_path:
                 with open(self.record_path, "a", encoding="utf-8") as f:

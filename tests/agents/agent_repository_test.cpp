@@ -10,7 +10,9 @@
 #include <string>
 
 #include "agents/agent_repository.hpp"
-#include "agents/snmp_poller.hpp"
+#include "reporting/heartbeat_posting.hpp"
+#include "snmp/netsnmp/error_category.hpp"
+#include "tests/agents/scripted_channel.hpp"
 #include "tests/support/agent_support.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -49,7 +51,17 @@ class AgentRepository : public ::testing::Test {
     repository.load(parse("<devices>" + devices + "</devices>", "devices"));
   }
   std::shared_ptr<agents::snmp_poller> poller(const std::string& address) {
-    return std::dynamic_pointer_cast<agents::snmp_poller>(repository.get(address));
+    return repository.get(address);
+  }
+  // A cycle whose GET stays unanswered until the test ends it.
+  void make_busy(const std::string& address) {
+    poller(address)->start_heartbeat();
+    ASSERT_TRUE(poller(address)->busy());
+  }
+  // The completions of cancelled requests.
+  void run() {
+    io.restart();
+    io.poll();
   }
   bool holds(const std::string& address) {
     for (const auto& entry : repository)
@@ -59,9 +71,11 @@ class AgentRepository : public ::testing::Test {
 
   test::captured_log log;
   boost::asio::io_context io;
+  heartbeat_posting posting{io};
+  agents::test_support::scripted_channel channel{io};
   mapping_repository mappings;
   host_identity identity;
-  agent_repository repository{io, mappings, identity};
+  agent_repository repository{io, posting.poster(), channel, mappings, identity};
 };
 
 TEST_F(AgentRepository, ReadsDevicesWithTheirDefaults) {
@@ -74,26 +88,26 @@ TEST_F(AgentRepository, ReadsDevicesWithTheirDefaults) {
               "<udp-port>161</udp-port><snmp-version>3</snmp-version>"
               "<heartbeat-interval>abc</heartbeat-interval>") +
        device("10.0.0.4", "<udp-port>70000</udp-port><snmp-version>2</snmp-version>"));
-  const auto plain = poller("10.0.0.1");
-  EXPECT_EQ(plain->peer, "10.0.0.1");
-  EXPECT_EQ(plain->community, "vexrol");
-  EXPECT_EQ(plain->version, 0);
-  EXPECT_EQ(plain->interval, seconds(300));
-  EXPECT_EQ(plain->mapping, mappings.get("system"));
+  const auto& plain = poller("10.0.0.1")->settings();
+  EXPECT_EQ(plain.peer, "10.0.0.1");
+  EXPECT_EQ(plain.community, "vexrol");
+  EXPECT_EQ(plain.version, 0);
+  EXPECT_EQ(poller("10.0.0.1")->interval, seconds(300));
+  EXPECT_EQ(plain.mapping, mappings.get("system"));
   EXPECT_TRUE(log.has('D', "10.0.0.1 - SNMP poller created"));
 
-  const auto full = poller("10.0.0.2");
-  EXPECT_EQ(full->peer, "10.0.0.2:1161");
-  EXPECT_EQ(full->community, "public");
-  EXPECT_EQ(full->version, 1);
-  EXPECT_EQ(full->interval, seconds(60));
-  EXPECT_EQ(full->mapping, mappings.get("interfaces"));
+  const auto& full = poller("10.0.0.2")->settings();
+  EXPECT_EQ(full.peer, "10.0.0.2:1161");
+  EXPECT_EQ(full.community, "public");
+  EXPECT_EQ(full.version, 1);
+  EXPECT_EQ(poller("10.0.0.2")->interval, seconds(60));
+  EXPECT_EQ(full.mapping, mappings.get("interfaces"));
 
-  EXPECT_EQ(poller("10.0.0.3")->peer, "10.0.0.3");
-  EXPECT_EQ(poller("10.0.0.3")->version, 3);
+  EXPECT_EQ(poller("10.0.0.3")->settings().peer, "10.0.0.3");
+  EXPECT_EQ(poller("10.0.0.3")->settings().version, 3);
   EXPECT_EQ(poller("10.0.0.3")->interval, seconds(300));
-  EXPECT_EQ(poller("10.0.0.4")->peer, "10.0.0.4");
-  EXPECT_EQ(poller("10.0.0.4")->version, 1);
+  EXPECT_EQ(poller("10.0.0.4")->settings().peer, "10.0.0.4");
+  EXPECT_EQ(poller("10.0.0.4")->settings().version, 1);
 }
 
 TEST_F(AgentRepository, SkipsEachBadDeviceWithItsReason) {
@@ -117,8 +131,8 @@ TEST_F(AgentRepository, ReloadReconfiguresThePollersItKeeps) {
   kept->interval = seconds(600);  // as a server reply would set it
   const auto delivered = kept->last_delivered;
   const auto busy = poller("10.0.0.2");
-  busy->busy = true;
-  poller("10.0.0.3")->busy = true;
+  make_busy("10.0.0.2");
+  make_busy("10.0.0.3");
 
   load(device("10.0.0.1", "<heartbeat-interval>30</heartbeat-interval><community>c</community>",
               "interfaces") +
@@ -128,39 +142,46 @@ TEST_F(AgentRepository, ReloadReconfiguresThePollersItKeeps) {
   EXPECT_TRUE(log.has('D', "10.0.0.1 - SNMP poller recycled"));
   EXPECT_EQ(kept->interval, seconds(600));
   EXPECT_EQ(kept->last_delivered, delivered);
-  EXPECT_EQ(kept->version, 1);
-  EXPECT_EQ(kept->community, "c");
-  EXPECT_EQ(kept->mapping, mappings.get("interfaces"));
-  EXPECT_FALSE(kept->recycled);
-  EXPECT_FALSE(busy->recycled) << "listed again as it was: its answer in flight is kept";
+  EXPECT_EQ(kept->settings().version, 1);
+  EXPECT_EQ(kept->settings().community, "c");
+  EXPECT_EQ(kept->settings().mapping, mappings.get("interfaces"));
+  EXPECT_EQ(busy->disposition(), cycle_disposition::none)
+      << "listed again as it was: its answer in flight is kept";
+  // Gone or failing: erased when idle, retired when busy, swept once idle.
+  EXPECT_FALSE(holds("10.0.0.4"));
+  EXPECT_TRUE(log.has('D', "10.0.0.4 - removing orphaned agent from list of known agents"));
+  const auto dead = poller("10.0.0.3");
+  EXPECT_TRUE(dead->retired());
+  EXPECT_TRUE(dead->busy());
+  repository.sweep_dead();
+  EXPECT_TRUE(holds("10.0.0.3"));
+
   load(device("10.0.0.1", "<heartbeat-interval>30</heartbeat-interval><community>c</community>",
               "interfaces") +
        device("10.0.0.2", "<community>other</community>") +
        device("10.0.0.4", "<snmp-version>9</snmp-version>"));
-  EXPECT_TRUE(busy->recycled) << "asked for with a community that no longer holds";
+  EXPECT_EQ(busy->disposition(), cycle_disposition::discard)
+      << "asked for with a community that no longer holds";
+  run();
+  EXPECT_FALSE(busy->busy()) << "its request was cancelled";
+  EXPECT_TRUE(log.has('D', "10.0.0.2 - recently recycled, ignoring SNMP error \"" +
+                               netsnmp::make_error_code(netsnmp::aborted).message() + "\""));
 
-  // Gone or failing: erased when idle, marked dead when busy, swept once idle.
-  EXPECT_FALSE(holds("10.0.0.4"));
-  EXPECT_TRUE(log.has('D', "10.0.0.4 - removing orphaned agent from list of known agents"));
-  const auto dead = poller("10.0.0.3");
-  EXPECT_TRUE(dead->dead);
-  repository.sweep_dead();
-  EXPECT_TRUE(holds("10.0.0.3"));
-  dead->busy = false;
   repository.sweep_dead();
   EXPECT_FALSE(holds("10.0.0.3"));
   EXPECT_TRUE(log.has('D', "10.0.0.3 - removing dead agent from list of known agents"));
 
   // Dropped while busy and listed again before the sweep: monitored again, not swept.
-  busy->busy = true;
+  make_busy("10.0.0.2");
   load(device("10.0.0.1"));
-  EXPECT_TRUE(busy->dead);
+  EXPECT_TRUE(busy->retired());
   load(device("10.0.0.1") + device("10.0.0.2"));
   EXPECT_EQ(poller("10.0.0.2"), busy);
-  EXPECT_FALSE(busy->dead);
-  busy->busy = false;
+  EXPECT_FALSE(busy->retired());
+  run();
   repository.sweep_dead();
   EXPECT_TRUE(holds("10.0.0.2"));
+  EXPECT_FALSE(busy->busy());
 }
 
 TEST_F(AgentRepository, NewPollersSpreadTheirFirstHeartbeatOverTenTicks) {
@@ -183,15 +204,15 @@ TEST_F(AgentRepository, NewPollersSpreadTheirFirstHeartbeatOverTenTicks) {
 TEST_F(AgentRepository, RefreshTakesTheNewMappingsAndRetiresOrphans) {
   load(device("10.0.0.1") + device("10.0.0.2", "", "interfaces") +
        device("10.0.0.3", "", "interfaces"));
-  poller("10.0.0.3")->busy = true;
+  make_busy("10.0.0.3");
   const auto old_system = mappings.get("system");
   mappings.load(parse(mapping_list("system"), "mappings"));
 
   repository.refresh_mappings();
-  EXPECT_EQ(poller("10.0.0.1")->mapping, mappings.get("system"));
-  EXPECT_NE(poller("10.0.0.1")->mapping, old_system);
+  EXPECT_EQ(poller("10.0.0.1")->settings().mapping, mappings.get("system"));
+  EXPECT_NE(poller("10.0.0.1")->settings().mapping, old_system);
   EXPECT_FALSE(holds("10.0.0.2"));
-  EXPECT_TRUE(poller("10.0.0.3")->dead);
+  EXPECT_TRUE(poller("10.0.0.3")->retired());
   EXPECT_TRUE(log.has('E', "10.0.0.2 - no longer monitored: item interfaces not found"));
   EXPECT_TRUE(repository.is_modified());
 }
@@ -249,14 +270,15 @@ TEST_F(AgentRepository, SnmpV3ElementsAreCheckedDefaultedAndSavedBack) {
        device("10.0.0.7", "<timeout>0</timeout>") +
        device("10.0.0.8", "<auth-protocol>ignored on v1</auth-protocol>"));
 
-  EXPECT_EQ(poller("10.0.0.1")->usm.level, snmp::security_level::auth_priv);
-  EXPECT_EQ(poller("10.0.0.1")->usm.auth, snmp::auth_protocol::sha);
-  EXPECT_EQ(poller("10.0.0.1")->usm.privacy, snmp::privacy_protocol::aes256);
-  EXPECT_EQ(poller("10.0.0.1")->timeout, 2);
+  const auto& full = poller("10.0.0.1")->settings();
+  EXPECT_EQ(full.usm.level, snmp::security_level::auth_priv);
+  EXPECT_EQ(full.usm.auth, snmp::auth_protocol::sha);
+  EXPECT_EQ(full.usm.privacy, snmp::privacy_protocol::aes256);
+  EXPECT_EQ(full.timeout, 2);
   // Written for the old behaviour: the community is the user, without security.
   EXPECT_EQ(poller("10.0.0.2")->wanted_session().usm.security_name, "legacy");
-  EXPECT_EQ(poller("10.0.0.2")->usm.level, snmp::security_level::no_auth_no_priv);
-  EXPECT_EQ(poller("10.0.0.3")->usm.level, snmp::security_level::auth_no_priv);
+  EXPECT_EQ(poller("10.0.0.2")->settings().usm.level, snmp::security_level::no_auth_no_priv);
+  EXPECT_EQ(poller("10.0.0.3")->settings().usm.level, snmp::security_level::auth_no_priv);
   EXPECT_EQ(poller("10.0.0.3")->wanted_session().retries, 3);
   EXPECT_TRUE(holds("10.0.0.8"));
   for (const char* reason :
@@ -267,14 +289,14 @@ TEST_F(AgentRepository, SnmpV3ElementsAreCheckedDefaultedAndSavedBack) {
   EXPECT_EQ(repository.size(), 4u);
 
   // A busy poller whose credentials change asks again.
-  poller("10.0.0.3")->busy = true;
+  make_busy("10.0.0.3");
   load(device("10.0.0.1", v3 + "<security-name>ops</security-name>"
                                "<auth-passphrase>auth-secret</auth-passphrase>"
                                "<privacy-protocol>aes-256</privacy-protocol>"
                                "<privacy-passphrase>priv-secret</privacy-passphrase>"
                                "<context-name>vrf-1</context-name><timeout>2</timeout>") +
        device("10.0.0.3", v3 + "<auth-passphrase>other-secret</auth-passphrase>"));
-  EXPECT_TRUE(poller("10.0.0.3")->recycled);
+  EXPECT_EQ(poller("10.0.0.3")->disposition(), cycle_disposition::discard);
 
   test::temp_dir dir;
   repository.save_devices(dir.file("devices.xml"));
@@ -294,10 +316,10 @@ TEST_F(AgentRepository, SnmpV3ElementsAreCheckedDefaultedAndSavedBack) {
                        "    <timeout>2</timeout>\n"),
             std::string::npos)
       << saved;
-  agent_repository again{io, mappings, identity};
+  agent_repository again{io, posting.poster(), channel, mappings, identity};
   again.load(dir.file("devices.xml"));
   for (const char* address : {"10.0.0.1", "10.0.0.3"}) {
-    const auto read_back = std::dynamic_pointer_cast<agents::snmp_poller>(again.get(address));
+    const auto read_back = again.get(address);
     EXPECT_EQ(read_back->wanted_session(), poller(address)->wanted_session()) << address;
   }
 }

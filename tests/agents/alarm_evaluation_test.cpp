@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "agents/alarm_evaluation.hpp"
+#include "agents/alarm_state.hpp"
 
 namespace tamro::agents {
 namespace {
@@ -70,9 +71,11 @@ TEST(AlarmEvaluation, UnusableOrMissingValueKeepsTheStateAndTheOthersGoOn) {
   EXPECT_EQ(active, std::set<std::string>{oid});
 
   // No longer requested: the state goes, so that a later request reports the condition anew.
-  evaluate_alarms({other}, {{oid, "5"}}, active);
-  EXPECT_TRUE(active.empty());
-  const alarm_report again = evaluate_alarms(alarms, {{oid, "5"}}, active);
+  alarm_state state;
+  state.restore(active);
+  state.forget_unrequested({other});
+  EXPECT_TRUE(state.delivered().empty());
+  const alarm_report again = state.evaluate(alarms, {{oid, "5"}});
   ASSERT_EQ(again.transitions.size(), 1u);
   EXPECT_EQ(again.transitions[0].status, "active");
 }

@@ -70,6 +70,7 @@ std::string json_text(const std::string& text) {
 
 struct heartbeat {
   boost::property_tree::ptree root;
+  int status = 200;  // what the server answered
   std::string get(const std::string& path) const { return root.get("heartbeat." + path, ""); }
   int counter() const { return root.get("heartbeat.heartbeat-counter", 0); }
   // "id=value" per statistic, "id/status/value" per alarm.
@@ -135,6 +136,7 @@ struct device_run {
     std::vector<heartbeat> out;
     for (const auto& request : server.requests()) {
       heartbeat h;
+      h.status = request.status;
       std::istringstream body(request.body);
       boost::property_tree::read_xml(body, h.root);
       if (h.get("ip-address") == ip) out.push_back(std::move(h));
@@ -288,23 +290,136 @@ TEST(DevicesEndToEnd, ReloadRecyclesEveryPollerWithoutResettingItsTiming) {
   EXPECT_EQ(run.stop(), 0);
 }
 
-TEST(DevicesEndToEnd, DeviceDroppedWhileBusyIsMarkedDeadAndSwept) {
-  device_run run;
+// Removal: a device the server drops while its request is in flight is gone for good.
+TEST(DevicesEndToEnd, ADeviceRemovedWhileBusyIsNeverWrittenNorPolledAgain) {
+  snmpd_options everywhere;
+  everywhere.listen_address = "0.0.0.0";
+  device_run run(everywhere);
   run.files.snmp = "<timeout>4</timeout>";  // nothing answers 127.0.0.3
-  run.start(device("127.0.0.1", run.device->port()) + device("127.0.0.3", free_port(SOCK_DGRAM)));
+  const unsigned short port = run.device->port();
+  run.start(device("127.0.0.1", port) + device("127.0.0.3", free_port(SOCK_DGRAM)));
   ASSERT_TRUE(run.log_shows("127.0.0.3 - SNMP request sent")) << run.files.log();
 
-  run.reply("\"devices\": " +
-            json_text("<devices>" + device("127.0.0.1", run.device->port()) + "</devices>"));
+  run.reply("\"devices\": " + json_text("<devices>" + device("127.0.0.1", port) +
+                                        device("127.0.0.2", port) + "</devices>"));
   ASSERT_TRUE(
       run.log_shows("127.0.0.3 - orphaned agent is busy and cannot be removed from list "
                     "of known agents - marking as dead"))
       << run.files.log();
-  run.reply("");  // a list pushed again would erase the poller outright once it is idle
-  ASSERT_TRUE(run.log_shows("127.0.0.3 - marked as dead, ignoring SNMP error \"Timeout\""))
-      << run.files.log();
+  const std::string saved = read_file(run.files.home.file("devices.xml"));
+  EXPECT_EQ(count(saved, "<ip-address>127.0.0.2</ip-address>"), 1u) << saved;
+  EXPECT_EQ(count(saved, "127.0.0.3"), 0u) << "written as it waits for its answer: " << saved;
+  run.reply("");
+  // Its request is cancelled rather than waited for.
+  ASSERT_TRUE(run.log_shows("127.0.0.3 - marked as dead, ignoring SNMP error")) << run.files.log();
   ASSERT_TRUE(run.log_shows("127.0.0.3 - removing dead agent from list of known agents"))
       << run.files.log();
+  EXPECT_EQ(count(read_file(run.files.home.file("devices.xml")), "127.0.0.3"), 0u);
+
+  run.tamro->signal(SIGHUP);
+  ASSERT_TRUE(run.log_shows("--- reloading configuration ---")) << run.files.log();
+  ASSERT_TRUE(run.heartbeat_shows("127.0.0.2", [](const heartbeat&) { return true; }));
+  const std::string log = run.files.log();
+  const auto reload = log.find("--- reloading configuration ---");
+  EXPECT_EQ(log.find("127.0.0.3 - SNMP request sent", reload), std::string::npos) << log;
+  EXPECT_EQ(count(log, "127.0.0.3 - SNMP poller created"), 1u) << log;
+  EXPECT_EQ(run.stop(), 0);
+}
+
+// Delivery: an alarm transition refused by the server is reported again until delivered,
+// then never again.
+TEST(DevicesEndToEnd, AnAlarmTransitionIsReportedUntilItsHeartbeatIsDelivered) {
+  device_run run;
+  const std::string requests =
+      "\"statistics\": [{\"id\": \"contact\", \"oid\": \"" + sys_contact +
+      "\"}], \"alarms\": [{\"id\": \"neg\", \"name\": " + "\"negative\", \"oid\": \"" + level +
+      "\", \"threshold\": -4, \"op\": \"below\"}]";
+  run.reply(requests);
+  const std::string ip = "127.0.0.1";
+  run.start(device(ip, run.device->port()));
+  // The statistic shows the requests in force.
+  ASSERT_TRUE(run.heartbeat_shows(ip, [](const heartbeat& h) {
+    return !h.rows("statistics").empty();
+  })) << run.files.log();
+
+  const auto reported = [&](const std::string& row, int status) {
+    return run.heartbeat_shows(ip, [&](const heartbeat& h) {
+      return h.status == status && h.rows("alarms") == std::vector<std::string>{row};
+    });
+  };
+  const auto passes = [&](const std::string& row, int value) {
+    run.server.script("{\"interval\": 1, \"status\": 503}");
+    run.device->set_integer(level, value);
+    EXPECT_TRUE(reported(row, 503)) << run.files.log();
+    run.reply(requests);
+    EXPECT_TRUE(reported(row, 200)) << "reported again once the server takes it";
+    const std::size_t seen = run.heartbeats(ip).size();
+    EXPECT_TRUE(wait_until([&] { return run.heartbeats(ip).size() >= seen + 3; }, 15s));
+    std::size_t delivered = 0;
+    for (const auto& h : run.heartbeats(ip)) {
+      if (h.status != 200 || h.rows("alarms").empty()) continue;
+      if (h.rows("alarms") == std::vector<std::string>{row}) ++delivered;
+    }
+    EXPECT_EQ(delivered, 1u) << "reported once to a server that took it: " << row;
+  };
+  passes("neg/active/-5", -5);
+  passes("neg/closed/5", 5);
+  EXPECT_EQ(run.stop(), 0) << run.tamro->output();
+}
+
+// Slow status: a status reply slower than a tick is waited for, read and applied.
+TEST(DevicesEndToEnd, AStatusReplySlowerThanATickIsReadAndItsListApplied) {
+  snmpd_options everywhere;
+  everywhere.listen_address = "0.0.0.0";
+  device_run run(everywhere);
+  const unsigned short port = run.device->port();
+  run.files.reporting += "<heartbeat-interval>1</heartbeat-interval>";
+  run.server.script("{\"interval\": 1, \"agents\": {\"192.0.2.1\": {\"delay\": 1.5, " +
+                    std::string("\"devices\": ") +
+                    json_text("<devices>" + device("127.0.0.1", port) + device("127.0.0.2", port) +
+                              "</devices>") +
+                    "}}}");
+  run.start(device("127.0.0.1", port));
+  ASSERT_TRUE(run.heartbeat_shows("127.0.0.2", [](const heartbeat& h) {
+    return h.get("system.sys-name") == "tamro-test-device";
+  })) << run.files.log();
+  EXPECT_EQ(run.stop(), 0);
+  // Each post waited 1.5 s for its reply, with ticks every 0.2 s: never two at once.
+  const std::string log = run.files.log();
+  std::istringstream lines(log);
+  int in_flight = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("<status reporter> - HTTP POST request sent") != std::string::npos) ++in_flight;
+    if (line.find("<status reporter> - HTTP response received") != std::string::npos) --in_flight;
+    ASSERT_LE(in_flight, 1) << log;
+  }
+  EXPECT_EQ(count(log, "<status reporter> - while sending heartbeat"), 0u) << log;
+}
+
+// Recycle: a changed setting that arrives while a device posts leaves its next cycle alone.
+TEST(DevicesEndToEnd, ASettingChangedWhileADevicePostsKeepsTheNextAnswer) {
+  device_run run;
+  const unsigned short port = run.device->port();
+  run.server.script("{\"interval\": 1, \"agents\": {\"127.0.0.1\": {\"delay\": 2}}}");
+  run.start(device("127.0.0.1", port));
+  ASSERT_TRUE(run.heartbeat_shows("127.0.0.1", [](const heartbeat&) { return true; }));
+  // Its reply is two seconds away: the status reply changes its time-out meanwhile.
+  std::string changed = device("127.0.0.1", port);
+  changed.insert(changed.find("</device>"), "<timeout>3</timeout>");
+  run.server.script("{\"interval\": 1, \"agents\": {\"127.0.0.1\": {\"delay\": 2}, " +
+                    std::string("\"192.0.2.1\": {\"devices\": ") +
+                    json_text("<devices>" + changed + "</devices>") + "}}}");
+  ASSERT_TRUE(wait_until(
+      [&] {
+        return count(read_file(run.files.home.file("devices.xml")), "<timeout>3</timeout>") == 1;
+      },
+      15s))
+      << run.files.log();
+  const int counter = run.heartbeats("127.0.0.1").back().counter();
+  ASSERT_TRUE(run.heartbeat_shows("127.0.0.1", [&](const heartbeat& h) {
+    return h.counter() >= counter + 2;
+  })) << run.files.log();
+  EXPECT_EQ(count(run.files.log(), "127.0.0.1 - recently recycled"), 0u) << run.files.log();
   EXPECT_EQ(run.stop(), 0);
 }
 

@@ -10,7 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "agents/service_channel.hpp"
 #include "agents/snmp_poller.hpp"
+#include "reporting/heartbeat_posting.hpp"
+#include "reporting/posting_settings.hpp"
+#include "reporting/transcript_sender.hpp"
 #include "snmp/configure_snmp.hpp"
 #include "tests/snmp/library_setup.hpp"
 #include "tests/support/agent_support.hpp"
@@ -26,16 +30,22 @@ class Polling : public ::testing::Test {
     boost::property_tree::ptree section;
     section.put("heartbeat-template", dir.file("heartbeat.xml"));
     section.put("server-uri", "http://127.0.0.1:9/");
-    agent::configure(section);
-    agent::set_transcript(&printed, false);
+    posting.configure(read_posting_settings(section));
+    posting.poster().use(transcript);
   }
-  ~Polling() override { agent::set_transcript(nullptr, true); }
 
-  snmp_poller& add(const std::string& address, const std::string& peer) {
-    pollers.push_back(std::make_unique<snmp_poller>(io, identity));
+  // The settings of a device at this address, polled at peer.
+  static device_settings settings_for(const std::string& address, const std::string& peer) {
+    device_settings settings;
+    settings.address = address;
+    settings.peer = peer;
+    return settings;
+  }
+
+  snmp_poller& add(device_settings settings) {
+    pollers.push_back(std::make_unique<snmp_poller>(io, posting.poster(), channel, identity));
     snmp_poller& poller = *pollers.back();
-    poller.address = address;
-    poller.peer = peer;
+    poller.reconfigure(std::move(settings));
     return poller;
   }
 
@@ -43,7 +53,7 @@ class Polling : public ::testing::Test {
   void run_until_idle() {
     const auto busy = [&] {
       for (const auto& poller : pollers)
-        if (poller->busy) return true;
+        if (poller->busy()) return true;
       return false;
     };
     io.restart();
@@ -61,6 +71,9 @@ class Polling : public ::testing::Test {
   test::temp_dir dir;
   std::ostringstream printed;
   boost::asio::io_context io;
+  heartbeat_posting posting{io};
+  transcript_sender transcript{io, printed};
+  service_channel channel{io};
   host_identity identity;
   std::vector<std::unique_ptr<snmp_poller>> pollers;
 };

@@ -2,19 +2,19 @@
 // to the same repositories input after input as a server would: any bytes are applied or
 // refused without a crash, and the files written read back as the lists held.
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/streambuf.hpp>
 #include <boost/filesystem.hpp>
 #include <cstdint>
 #include <cstdlib>
-#include <ostream>
 #include <set>
 #include <string>
 
 #include "agents/agent_repository.hpp"
 #include "agents/pushed_lists.hpp"
+#include "agents/service_channel.hpp"
 #include "agents/status_reporter.hpp"
 #include "log/logger.hpp"
 #include "mapping/mapping_repository.hpp"
+#include "reporting/heartbeat_posting.hpp"
 #include "reporting/reply_processing.hpp"
 
 namespace {
@@ -43,7 +43,7 @@ struct lists_under_test {
       read_back.load(mappings_file);
       if (keys(read_back) != keys(mappings)) std::abort();
       if (!devices.is_modified() && boost::filesystem::exists(devices_file)) {
-        agent_repository devices_read_back{io, read_back, identity};
+        agent_repository devices_read_back{io, posting.poster(), channel, read_back, identity};
         devices_read_back.load(devices_file);
         if (keys(devices_read_back) != keys(devices)) std::abort();
       }
@@ -57,20 +57,20 @@ struct lists_under_test {
   std::string mappings_file = folder + "/mappings.xml";
   std::string devices_file = folder + "/devices.xml";
   boost::asio::io_context io;
+  heartbeat_posting posting{io};
+  agents::service_channel channel{io};
   host_identity identity;
   mapping_repository mappings;
-  agent_repository devices{io, mappings, identity};
+  agent_repository devices{io, posting.poster(), channel, mappings, identity};
   agents::pushed_lists lists{mappings, devices, mappings_file, devices_file};
-  agents::status_reporter reporter{io, identity};
+  agents::status_reporter reporter{io, posting.poster(), identity};
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static lists_under_test state;
-  boost::asio::streambuf reply;
-  std::ostream(&reply).write(reinterpret_cast<const char*>(data),
-                             static_cast<std::streamsize>(size));
+  const std::string reply(reinterpret_cast<const char*>(data), size);
   try {
     process_reply(state.reporter, reply);
   } catch (const std::exception&) {

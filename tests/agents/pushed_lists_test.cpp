@@ -8,7 +8,8 @@
 #include <string>
 
 #include "agents/pushed_lists.hpp"
-#include "agents/snmp_poller.hpp"
+#include "agents/service_channel.hpp"
+#include "reporting/heartbeat_posting.hpp"
 #include "tests/support/agent_support.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -44,9 +45,11 @@ struct PushedLists : ::testing::Test {
   test::captured_log log;
   test::temp_dir dir;
   boost::asio::io_context io;
+  heartbeat_posting posting{io};
+  service_channel channel{io};
   host_identity identity;
   mapping_repository mapping_list;
-  agent_repository device_list{io, mapping_list, identity};
+  agent_repository device_list{io, posting.poster(), channel, mapping_list, identity};
   std::string mappings_file = dir.file("config/mappings.xml");
   std::string devices_file = dir.file("config/devices.xml");
   pushed_lists lists{mapping_list, device_list, mappings_file, devices_file};
@@ -64,8 +67,7 @@ TEST_F(PushedLists, MappingsAloneRetireTheDevicesWhoseMappingIsGone) {
 TEST_F(PushedLists, UnwritableFilesKeepTheLoadedListsAndAreRetried) {
   EXPECT_NO_THROW(receive(lists, devices("new") + mappings("new")));
   // Mappings come first: the pushed device names a pushed mapping.
-  const auto poller = std::dynamic_pointer_cast<snmp_poller>(device_list.get("10.0.0.1"));
-  EXPECT_EQ(poller->mapping->name(), "new");
+  EXPECT_EQ(device_list.get("10.0.0.1")->settings().mapping->name(), "new");
   EXPECT_TRUE(log.has_prefix('E', "could not save changes to " + mappings_file + ": "));
   EXPECT_TRUE(log.has_prefix('E', "could not save changes to " + devices_file + ": "));
   EXPECT_TRUE(lists.mappings_pending());

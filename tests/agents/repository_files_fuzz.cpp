@@ -12,9 +12,11 @@
 #include <string>
 
 #include "agents/agent_repository.hpp"
+#include "agents/service_channel.hpp"
 #include "log/logger.hpp"
 #include "mapping/mapping_repository.hpp"
 #include "mapping/transformation.hpp"
+#include "reporting/heartbeat_posting.hpp"
 
 namespace {
 
@@ -73,6 +75,8 @@ struct files_under_test {
                         boost::filesystem::unique_path("tamro-fuzz-%%%%-%%%%"))
                            .string();
   boost::asio::io_context io;
+  heartbeat_posting posting{io};
+  agents::service_channel channel{io};
   host_identity identity;
 };
 
@@ -87,7 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::ofstream(input, std::ios::binary) << text;
   mapping_repository mappings;
   load_quietly(mappings, input);
-  agent_repository devices{state.io, mappings, state.identity};
+  agent_repository devices{state.io, state.posting.poster(), state.channel, mappings,
+                           state.identity};
   load_quietly(devices, input);
 
   const std::string mappings_file = state.file("mappings.xml");
@@ -96,7 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   devices.save(devices_file);
   mapping_repository mappings_again;
   mappings_again.load(mappings_file);
-  agent_repository devices_again{state.io, mappings_again, state.identity};
+  agent_repository devices_again{state.io, state.posting.poster(), state.channel, mappings_again,
+                                 state.identity};
   devices_again.load(devices_file);
   if (keys(mappings_again) != keys(mappings) || keys(devices_again) != keys(devices)) {
     std::abort();

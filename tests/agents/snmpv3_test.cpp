@@ -50,16 +50,17 @@ class SnmpV3 : public test_support::Polling {
       : Polling("{{IP_ADDRESS}} {{SYS_NAME}} wide={{WIDE}} object={{OBJECT}} empty=[{{EMPTY}}]\n"),
         device(users_and_values(dir.file("counter64.sh"))) {}
 
-  snmp_poller& add(const std::string& address, const std::string& user, snmp::security_level level,
-                   const std::string& auth = "", const std::string& privacy = "") {
-    snmp_poller& poller = Polling::add(address, device.peer());
-    poller.version = 3;
-    poller.mapping = values_mapping();
-    poller.usm.security_name = user;
-    poller.usm.level = level;
-    poller.usm.auth_passphrase = auth;
-    poller.usm.privacy_passphrase = privacy;
-    return poller;
+  device_settings v3(const std::string& address, const std::string& user,
+                     snmp::security_level level, const std::string& auth = "",
+                     const std::string& privacy = "") {
+    device_settings settings = settings_for(address, device.peer());
+    settings.version = 3;
+    settings.mapping = values_mapping();
+    settings.usm.security_name = user;
+    settings.usm.level = level;
+    settings.usm.auth_passphrase = auth;
+    settings.usm.privacy_passphrase = privacy;
+    return settings;
   }
 
   test::snmpd device;
@@ -68,19 +69,24 @@ class SnmpV3 : public test_support::Polling {
 TEST_F(SnmpV3, EachSecurityLevelDeliversAndAWrongKeyFailsOnlyItsDevice) {
   using level = snmp::security_level;
   // Unreachable first: its engine discovery must not hold up the others.
-  snmp_poller& unreachable =
-      add("10.0.0.9", "private-user", level::auth_priv, "auth-secret-1", "priv-secret-1");
-  unreachable.peer = "127.0.0.1:" + std::to_string(test::free_port(SOCK_DGRAM));
-  unreachable.timeout = 1;
-  add("10.0.0.1", "private-user", level::auth_priv, "auth-secret-1", "priv-secret-1");
-  add("10.0.0.2", "signed-user", level::auth_no_priv, "auth-secret-2").usm.auth =
-      snmp::auth_protocol::sha256;
-  add("10.0.0.3", "open-user", level::no_auth_no_priv);
-  add("10.0.0.4", "locked-user", level::auth_priv, "wrong-secret", "priv-secret-3");
-  add("10.0.0.5", "nobody", level::no_auth_no_priv);
+  device_settings silent =
+      v3("10.0.0.9", "private-user", level::auth_priv, "auth-secret-1", "priv-secret-1");
+  silent.peer = "127.0.0.1:" + std::to_string(test::free_port(SOCK_DGRAM));
+  silent.timeout = 1;
+  snmp_poller& unreachable = add(silent);
+  add(v3("10.0.0.1", "private-user", level::auth_priv, "auth-secret-1", "priv-secret-1"));
+  device_settings signed_user = v3("10.0.0.2", "signed-user", level::auth_no_priv, "auth-secret-2");
+  signed_user.usm.auth = snmp::auth_protocol::sha256;
+  add(signed_user);
+  add(v3("10.0.0.3", "open-user", level::no_auth_no_priv));
+  device_settings locked =
+      v3("10.0.0.4", "locked-user", level::auth_priv, "wrong-secret", "priv-secret-3");
+  add(locked);
+  add(v3("10.0.0.5", "nobody", level::no_auth_no_priv));
 
   for (const auto& poller : pollers) poller->start_heartbeat();
-  EXPECT_TRUE(unreachable.awaiting_answer()) << "the engine is discovered without waiting";
+  EXPECT_EQ(unreachable.phase(), cycle_phase::discovering)
+      << "the engine is discovered without waiting";
   run_until_idle();
 
   const auto heartbeat = [](const std::string& address) {
@@ -100,7 +106,8 @@ TEST_F(SnmpV3, EachSecurityLevelDeliversAndAWrongKeyFailsOnlyItsDevice) {
   // credentials (as a reload brings them) replace the keys the engine knew for the user.
   printed.str("");
   pollers[1]->start_heartbeat();
-  pollers[4]->usm.auth_passphrase = "auth-secret-3";
+  locked.usm.auth_passphrase = "auth-secret-3";
+  pollers[4]->reconfigure(locked);
   pollers[4]->start_heartbeat();
   run_until_idle();
   EXPECT_EQ(printed.str(), heartbeat("10.0.0.1") + heartbeat("10.0.0.4")) << log.text();

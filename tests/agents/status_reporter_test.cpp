@@ -2,7 +2,6 @@
 
 #include <ctemplate/template.h>
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/streambuf.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <boost/property_tree/xml_parser.hpp>
@@ -13,6 +12,8 @@
 #include <vector>
 
 #include "agents/status_reporter.hpp"
+#include "reporting/heartbeat_posting.hpp"
+#include "reporting/posting_settings.hpp"
 #include "reporting/reply_processing.hpp"
 #include "tests/support/agent_support.hpp"
 
@@ -41,8 +42,9 @@ struct StatusReporterTest : ::testing::Test {
   test::temp_dir dir;
   test::management_server server{dir};
   boost::asio::io_context io;
+  heartbeat_posting posting{io};
   host_identity identity;
-  status_reporter reporter{io, identity};
+  status_reporter reporter{io, posting.poster(), identity};
   test::captured_log log;
 
   StatusReporterTest() {
@@ -57,13 +59,13 @@ struct StatusReporterTest : ::testing::Test {
     section.put("heartbeat-template", sample_template);
     section.put("server-uri", server.url());
     section.put("http-timeout", "5");
-    agent::configure(section);
+    posting.configure(read_posting_settings(section));
   }
 
   void run_cycle() {
     reporter.cycle_start = boost::posix_time::second_clock::universal_time();
     reporter.start_heartbeat();
-    EXPECT_FALSE(reporter.busy) << "the status reporter never marks itself busy";
+    EXPECT_TRUE(reporter.busy()) << "busy while its post is in flight, as a device is";
     io.restart();
     io.run_for(15s);
     ASSERT_TRUE(io.stopped());
@@ -107,10 +109,8 @@ TEST_F(StatusReporterTest, PushedListsGoToTheReceiverWhenOneIsSet) {
 
 TEST_F(StatusReporterTest, IntervalIsKeptWithinWhatTheConfigurationAccepts) {
   const auto apply = [&](int seconds) {
-    boost::asio::streambuf reply;
-    std::ostream(&reply) << "<heartbeat-reply><heartbeat-interval>" << seconds
-                         << "</heartbeat-interval></heartbeat-reply>";
-    process_reply(reporter, reply);
+    process_reply(reporter, "<heartbeat-reply><heartbeat-interval>" + std::to_string(seconds) +
+                                "</heartbeat-interval></heartbeat-reply>");
   };
   apply(7201);
   EXPECT_TRUE(log.has('E',

@@ -106,10 +106,11 @@ TEST_F(Tables, RowsAreWhatSnmpwalkSeesWithEitherVersionAndMissingCellsAreEmpty) 
 
   for (const int version : {0, 1}) {  // GETNEXT, then GETBULK
     const std::string address = "10.0.0." + std::to_string(version + 1);
-    snmp_poller& poller = add(address, device.peer());
-    poller.version = version;
-    poller.community = "public";
-    poller.mapping = mapping;
+    device_settings settings = settings_for(address, device.peer());
+    settings.version = version;
+    settings.community = "public";
+    settings.mapping = mapping;
+    snmp_poller& poller = add(settings);
     printed.str("");
     poller.start_heartbeat();
     run_until_idle();
@@ -137,11 +138,12 @@ TEST_F(Tables, RowsAreCappedAndAWalkThatTimesOutFailsTheCycleUntilTheDeviceAnswe
   EXPECT_EQ(capped.values().size(), 2u);
   service.close(session);
 
-  snmp_poller& poller = add("10.0.0.1", device.peer());
-  poller.version = 1;
-  poller.community = "public";
-  poller.timeout = 1;
-  poller.mapping = tables("<table><name>SLOW</name>" + column("S", slow_column) + "</table>");
+  device_settings settings = settings_for("10.0.0.1", device.peer());
+  settings.version = 1;
+  settings.community = "public";
+  settings.timeout = 1;
+  settings.mapping = tables("<table><name>SLOW</name>" + column("S", slow_column) + "</table>");
+  snmp_poller& poller = add(settings);
 
   test::write_file(dir.file("pause"), "");
   poller.start_heartbeat();
@@ -149,7 +151,8 @@ TEST_F(Tables, RowsAreCappedAndAWalkThatTimesOutFailsTheCycleUntilTheDeviceAnswe
   EXPECT_TRUE(log.has('E', "10.0.0.1 - SNMP response error: Timeout")) << log.text();
   EXPECT_EQ(printed.str(), "");
 
-  poller.timeout = 5;        // the device may still be busy with the last walk
+  settings.timeout = 5;  // the device may still be busy with the last walk
+  poller.reconfigure(settings);
   poller.start_heartbeat();  // the next tick
   run_until_idle();
   EXPECT_EQ(printed.str(), heartbeat("10.0.0.1", "||42;\n")) << log.text();

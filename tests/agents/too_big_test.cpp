@@ -45,12 +45,14 @@ class TooBig : public test_support::Polling {
 };
 
 TEST_F(TooBig, TheRequestIsHalvedUntilItFitsAndTheSplittingIsBounded) {
-  snmp_poller& fits = add("10.0.0.1", device(2));
+  device_settings fits = settings_for("10.0.0.1", device(2));
   fits.version = 1;
   fits.mapping = numbered(5);
-  snmp_poller& never = add("10.0.0.2", device(1));
+  add(fits);
+  device_settings never = settings_for("10.0.0.2", device(1));
   never.version = 1;
   never.mapping = numbered(200);  // 399 requests to get there: more than a cycle may take
+  add(never);
 
   for (const auto& poller : pollers) poller->start_heartbeat();
   run_until_idle();

@@ -15,8 +15,9 @@
 
 #include "config/configuration_error.hpp"
 #include "reporting/agent.hpp"
+#include "reporting/heartbeat_posting.hpp"
 #include "reporting/http_error.hpp"
-#include "reporting/post_queue.hpp"
+#include "reporting/posting_settings.hpp"
 #include "reporting/schedule_clock.hpp"
 #include "reporting/x509_error.hpp"
 #include "tests/support/agent_support.hpp"
@@ -29,7 +30,7 @@ using namespace std::chrono_literals;
 
 class test_agent : public agent {
  public:
-  explicit test_agent(boost::asio::io_context& io) : agent(io) {}
+  test_agent(boost::asio::io_context& io, heartbeat_poster& poster) : agent(io, poster) {}
   void start_heartbeat() override { send_heartbeat(); }
   std::string name() const override { return "<test agent>"; }
   void on_reply(const ptree&) override { ++replies; }
@@ -63,7 +64,8 @@ const std::string send_error = "<test agent> - while sending heartbeat to server
 struct AgentTest : ::testing::Test {
   test::temp_dir dir;
   boost::asio::io_context io;
-  test_agent target{io};
+  heartbeat_posting posting{io};
+  test_agent target{io, posting.poster()};
   test::captured_log log;
 
   void configure(const std::string& server_uri, const ptree& extra = {}) {
@@ -72,7 +74,7 @@ struct AgentTest : ::testing::Test {
     section.put("heartbeat-template", dir.file("heartbeat.xml"));
     section.put("server-uri", server_uri);
     if (!section.get_optional<std::string>("http-timeout")) section.put("http-timeout", "5");
-    agent::configure(section);
+    posting.configure(read_posting_settings(section));
   }
 
   // One reporting cycle as the scheduler runs it, until nothing is left to do.
@@ -95,7 +97,6 @@ TEST_F(AgentTest, PostCarriesTheRenderedHeartbeatAndTheReplyIsApplied) {
   extra.put("user-agent", "probe/2.0");
   configure(server.url("/klav/heartbeat?site=1"), extra);
   server.script(R"({"interval": 600, "statistics": [{"id": "up", "oid": "1.3.6.1.2.1.1.3.0"}]})");
-  target.busy = true;
   run_cycle();
 
   const auto requests = server.requests();
@@ -113,7 +114,7 @@ TEST_F(AgentTest, PostCarriesTheRenderedHeartbeatAndTheReplyIsApplied) {
   EXPECT_EQ(request.headers, expected);
   EXPECT_EQ(request.body, body);
 
-  EXPECT_FALSE(target.busy);
+  EXPECT_FALSE(target.busy());
   EXPECT_EQ(target.last_delivered, target.cycle_start);
   EXPECT_FALSE(target.is_due());
   EXPECT_EQ(target.replies, 1);
@@ -170,11 +171,10 @@ TEST_F(AgentTest, FailedExchangesLeaveTheAgentIdleAndDue) {
     configure(f.uri);
     server.script(f.script);
     const int before = log.count(f.level);
-    target.busy = true;
     run_cycle();
     EXPECT_TRUE(log.has(f.level, f.message)) << log.text();
     EXPECT_EQ(log.count(f.level), before + 1);
-    EXPECT_FALSE(target.busy);
+    EXPECT_FALSE(target.busy());
     EXPECT_TRUE(target.last_delivered.is_not_a_date_time());
     EXPECT_TRUE(target.is_due());
   }
@@ -209,7 +209,6 @@ TEST_F(AgentTest, SilentServerEndsTheExchangeAtTheTimeout) {
   extra.put("http-timeout", "1");
   configure(server.url(), extra);
   server.script(R"({"misbehave": "silent"})");
-  target.busy = true;
   const auto start = std::chrono::steady_clock::now();
   run_cycle();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
@@ -218,28 +217,24 @@ TEST_F(AgentTest, SilentServerEndsTheExchangeAtTheTimeout) {
                                " (127.0.0.1:" + std::to_string(server.port()) +
                                " did not answer within agent/http-timeout)"))
       << log.text();
-  EXPECT_FALSE(target.busy);
+  EXPECT_FALSE(target.busy());
   EXPECT_TRUE(target.is_due());
 }
 
-TEST_F(AgentTest, NewerPostReplacesTheExchangeInFlight) {
+TEST_F(AgentTest, AReplySlowerThanATickIsReadAndApplied) {
   test::management_server server(dir);
   configure(server.url());
-  server.script(R"({"misbehave": "silent"})");
-  target.start_heartbeat();
-  io.restart();
-  for (int i = 0; i < 100 && server.requests().empty(); ++i) io.run_for(50ms);
-  ASSERT_EQ(server.requests().size(), 1u);
-
-  server.script("{}");
+  server.script(R"({"delay": 1, "interval": 600})");
   target.cycle_start = boost::posix_time::second_clock::universal_time();
   target.start_heartbeat();
+  EXPECT_EQ(target.phase(), cycle_phase::posting);
+  EXPECT_TRUE(target.busy()) << "busy while its post is in flight, so the tick starts no other";
   run();
+  EXPECT_FALSE(target.busy());
   EXPECT_EQ(target.replies, 1);
+  EXPECT_EQ(target.interval, boost::posix_time::seconds(600));
   EXPECT_EQ(target.last_delivered, target.cycle_start);
-  EXPECT_EQ(log.count('E'), 0) << "the abandoned exchange must not report: " << log.text();
-  ASSERT_EQ(server.requests().size(), 2u);
-  EXPECT_EQ(server.requests()[1].body, rendered(2));
+  EXPECT_EQ(log.count('E'), 0) << log.text();
 }
 
 TEST_F(AgentTest, ConfigurationErrorsNameTheCause) {
@@ -257,7 +252,7 @@ TEST_F(AgentTest, ConfigurationErrorsNameTheCause) {
   };
   const auto message = [](const ptree& s) -> std::string {
     try {
-      agent::configure(s);
+      read_posting_settings(s);
     } catch (const configuration_error& e) {
       return std::string("configuration_error: ") + e.what();
     } catch (const std::exception& e) {
@@ -295,40 +290,37 @@ TEST_F(AgentTest, DeviceHeartbeatsWaitTheirTurnAndAStopDropsThemQuietly) {
   extra.put("max-concurrent-posts", "2");
   configure(server.url(), extra);
   std::vector<std::unique_ptr<test_agent>> devices;
-  for (int i = 0; i < 5; ++i) devices.push_back(std::make_unique<test_agent>(io));
+  for (int i = 0; i < 5; ++i) devices.push_back(std::make_unique<test_agent>(io, posting.poster()));
   target.waits_its_turn = false;  // like the status reporter
   const auto start_all = [&] {
-    for (auto& device : devices) {
-      device->busy = true;
-      device->start_heartbeat();
-    }
+    for (auto& device : devices) device->start_heartbeat();
     target.start_heartbeat();
   };
 
   start_all();
-  EXPECT_EQ(agent::posts().in_flight(), 2u);
-  EXPECT_EQ(agent::posts().waiting(), 3u);
+  EXPECT_EQ(posting.poster().in_flight(), 3u) << "two device posts and the reporter's";
+  EXPECT_EQ(posting.poster().waiting(), 3u);
   run();
   EXPECT_EQ(server.requests().size(), 6u);
   for (auto& device : devices) {
-    EXPECT_FALSE(device->busy);
+    EXPECT_FALSE(device->busy());
     EXPECT_EQ(device->replies, 1);
   }
-  EXPECT_EQ(agent::posts().in_flight(), 0u);
+  EXPECT_EQ(posting.poster().in_flight(), 0u);
 
   // A stop: nothing waiting starts, nothing in flight is logged, nothing new is posted.
   start_all();
-  auto dropped = agent::stop_posting();
+  const auto dropped = posting.poster().stop();
   EXPECT_EQ(dropped.waiting, 3u);
-  target.drop_post(dropped);
-  for (auto& device : devices) device->drop_post(dropped);
   EXPECT_EQ(dropped.in_flight, 3u);
-  devices[0]->busy = true;
+  run();
+  for (auto& device : devices) EXPECT_FALSE(device->busy());
+  EXPECT_FALSE(target.busy());
   devices[0]->start_heartbeat();
+  EXPECT_FALSE(devices[0]->busy());
   run();
   EXPECT_EQ(server.requests().size(), 6u);
-  for (auto& device : devices) EXPECT_FALSE(device->busy);
-  EXPECT_EQ(agent::posts().in_flight(), 0u);
+  EXPECT_EQ(posting.poster().in_flight(), 0u);
   EXPECT_EQ(log.count('E') + log.count('W'), 0) << log.text();
 }
 
@@ -339,11 +331,10 @@ TEST_F(AgentTest, TemplateThatExpandsToNothingIsNotPosted) {
   ptree section;
   section.put("heartbeat-template", dir.file("empty.xml"));
   section.put("server-uri", server.url());
-  agent::configure(section);
-  target.busy = true;
+  posting.configure(read_posting_settings(section));
   run_cycle();
   EXPECT_TRUE(server.requests().empty());
-  EXPECT_FALSE(target.busy);
+  EXPECT_FALSE(target.busy());
   EXPECT_TRUE(target.is_due());
   EXPECT_TRUE(log.has('E', "<test agent> - the heartbeat template " + dir.file("empty.xml") +
                                " expanded to nothing; heartbeat not sent"))
@@ -440,7 +431,7 @@ TEST_F(AgentTest, AReloadReadsAnEditedTemplateAgain) {
   ptree section;
   section.put("heartbeat-template", dir.file("heartbeat.xml"));
   section.put("server-uri", server.url());
-  agent::configure(section);
+  posting.configure(read_posting_settings(section));
   run_cycle();
   const auto requests = server.requests();
   ASSERT_EQ(requests.size(), 2u);

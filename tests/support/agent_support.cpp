@@ -93,6 +93,7 @@ std::vector<recorded_request> management_server::requests() const {
       request.headers.emplace_back(name, (++field)->second.data());
     }
     request.body = entry.get<std::string>("body");
+    request.status = entry.get<int>("status");
     result.push_back(std::move(request));
   }
   return result;

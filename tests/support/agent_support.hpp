@@ -36,6 +36,7 @@ struct recorded_request {
   std::string request_line;
   std::vector<std::pair<std::string, std::string>> headers;  // in the order received
   std::string body;
+  int status = 200;  // what the server answered it with; 0 for no answer
 };
 
 struct tls_files {

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <iosfwd>
+#include <string>
+
+#include "reporting/heartbeat_sender.hpp"
+
+namespace tamro {
+
+// The test mode's sender: every heartbeat is written to a transcript instead of being
+// posted, which counts as its delivery; or, given a sender that posts, each heartbeat is
+// posted through it and every reply is written to the transcript.
+class transcript_sender : public heartbeat_sender {
+ public:
+  transcript_sender(boost::asio::io_context& io, std::ostream& out,
+                    heartbeat_sender* poster = nullptr);
+
+  void send(const std::string& agent_name, std::string heartbeat, completion done) override;
+  std::size_t cancel_all() override;
+
+ private:
+  boost::asio::io_context& io_;
+  std::ostream& out_;
+  heartbeat_sender* poster_;
+};
+
+}  // namespace tamro
