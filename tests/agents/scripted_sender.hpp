@@ -38,7 +38,9 @@ class scripted_sender : public heartbeat_sender {
   const post& oldest() const { return waiting_.front(); }
 
   // Ends the oldest post.
-  void deliver(const std::string& reply = "<heartbeat-reply/>") {
+  void deliver(const std::string& reply =
+                   "<heartbeat-reply><heartbeat-interval>300</heartbeat-interval>"
+                   "<requested-statistics/><requested-alarms/></heartbeat-reply>") {
     post_outcome outcome;
     outcome.kind = result::delivered;
     outcome.reply = reply;
