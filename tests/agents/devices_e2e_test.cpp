@@ -367,6 +367,49 @@ TEST(DevicesEndToEnd, AnAlarmTransitionIsReportedUntilItsHeartbeatIsDelivered) {
   EXPECT_EQ(run.stop(), 0) << run.tamro->output();
 }
 
+// Delivery across a restart: what the server knows of the alarms is kept in the agent's
+// home, so that one that ended while the agent was down is reported closed.
+TEST(DevicesEndToEnd, AnAlarmThatEndedWhileTheAgentWasDownIsReportedClosedAfterTheStart) {
+  device_run run;
+  const std::string ip = "127.0.0.1";
+  run.reply("\"alarms\": [{\"id\": \"neg\", \"name\": \"negative\", \"oid\": \"" + level +
+            "\", \"threshold\": -4, \"op\": \"below\"}]");
+  run.device->set_integer(level, -5);
+  const std::string devices = device(ip, run.device->port());
+  run.start(devices);
+  const auto shows = [&](const std::string& row, std::size_t after) {
+    return wait_until(
+        [&] {
+          const auto all = run.heartbeats(ip);
+          for (std::size_t i = after; i < all.size(); ++i)
+            if (all[i].status == 200 && all[i].rows("alarms") == std::vector<std::string>{row})
+              return true;
+          return false;
+        },
+        15s);
+  };
+  ASSERT_TRUE(shows("neg/active/-5", 0)) << run.files.log();
+  EXPECT_EQ(run.stop(), 0);
+  const std::string states = run.files.home.file("alarm-states.xml");
+  EXPECT_EQ(count(read_file(states), "<device address=\"127.0.0.1\">"), 1u) << read_file(states);
+  EXPECT_EQ(count(read_file(states), "<active oid=\"" + level + "\"/>"), 1u) << read_file(states);
+
+  run.device->set_integer(level, 5);
+  std::size_t seen = run.heartbeats(ip).size();
+  run.start(devices);
+  ASSERT_TRUE(shows("neg/closed/5", seen)) << run.files.log();
+  EXPECT_EQ(run.stop(), 0);
+  EXPECT_EQ(count(read_file(states), "127.0.0.1"), 0u) << "nothing active is left to record";
+
+  // A record that does not read is said so, and the agent goes on without it.
+  write_file(states, "<alarm-states><device");
+  seen = run.heartbeats(ip).size();
+  run.start(devices);
+  ASSERT_TRUE(run.log_shows("the alarm states cannot be read (" + states)) << run.files.log();
+  ASSERT_TRUE(wait_until([&] { return run.heartbeats(ip).size() > seen; }, 15s));
+  EXPECT_EQ(run.stop(), 0);
+}
+
 // Slow status: a status reply slower than a tick is waited for, read and applied.
 TEST(DevicesEndToEnd, AStatusReplySlowerThanATickIsReadAndItsListApplied) {
   snmpd_options everywhere;

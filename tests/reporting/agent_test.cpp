@@ -275,6 +275,16 @@ TEST_F(AgentTest, ConfigurationErrorsNameTheCause) {
     EXPECT_EQ(message(section("max-concurrent-posts", count)),
               std::string("configuration_error: invalid max-concurrent-posts ") + count);
   EXPECT_EQ(message(section("max-concurrent-posts", "1024")), "accepted");
+  // The trust is loaded with the settings: a file it cannot use stops the load, not each post.
+  EXPECT_EQ(message(section("ca-file", dir.file("absent.pem"))),
+            "configuration_error: ca-file " + dir.file("absent.pem") +
+                " cannot be read: No such file or directory");
+  test::write_file(dir.file("garbage.pem"), "not a certificate\n");
+  EXPECT_EQ(message(section("ca-file", dir.file("garbage.pem"))).rfind(
+                "configuration_error: ca-file " + dir.file("garbage.pem") +
+                    " holds no certificate that can be loaded: ",
+                0),
+            0u);
 
   ptree codes = section("ignore-cert-errors", "");
   codes.add("ignore-cert-errors.error-code", "18");
