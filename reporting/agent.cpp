@@ -21,6 +21,7 @@
 #include "reporting/post_queue.hpp"
 #include "reporting/reply_processing.hpp"
 #include "reporting/schedule_clock.hpp"
+#include "reporting/secret_redaction.hpp"
 #include "reporting/tls_client_context.hpp"
 #include "reporting/url.hpp"
 #include "reporting/url_stream.hpp"
@@ -333,9 +334,10 @@ void agent::handle_read(const exchange& stream, const boost::system::error_code&
     log_debug(boost::format("%1% - HTTP response received (%2% bytes)") % name() % bytes);
   const auto data = reply->data();
   const std::string_view body(static_cast<const char*>(data.data()), std::min(bytes, data.size()));
-  if (log_threshold() == log::debug) log_debug(std::string(body));
+  if (log_threshold() == log::debug) log_debug(redact_secrets(body));
   if (posting().transcript) {
-    *posting().transcript << "<!-- reply to " << name() << " -->\n" << body << std::endl;
+    *posting().transcript << "<!-- reply to " << name() << " -->\n"
+                          << redact_secrets(body) << std::endl;
   }
   process_reply(*this, *reply);
 }
