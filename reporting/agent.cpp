@@ -258,7 +258,7 @@ void agent::end_exchange() {
 
 void agent::post_failed(const std::string& reason) {
   log_error(boost::format("%1% - while sending heartbeat to server: %2%") % name() % reason);
-  last_failure = "heartbeat not delivered to " + posting().server.to_string() + ": " + reason;
+  last_failure = "heartbeat not delivered to " + posting().server.display_text() + ": " + reason;
   record_post(last_failure);
 }
 
@@ -281,7 +281,7 @@ void agent::handle_open(const exchange& stream, const boost::system::error_code&
   const std::size_t length = stream_->content_length();
   if (length == 0) {
     log_warning(boost::format("%1% - HTTP response without content received") % name());
-    last_failure = "HTTP response without content received from " + posting().server.to_string();
+    last_failure = "HTTP response without content received from " + posting().server.display_text();
     record_post(last_failure);
     end_exchange();
     return;
