@@ -1,3 +1,4 @@
+#include <boost/algorithm/string/predicate.hpp>
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -116,6 +117,11 @@ application::staged_configuration application::read_configuration() {
     staged.metrics_listen = metrics_endpoint(*listen);
   staged.posting = read_posting_settings(
       with_default(root.get_child("agent"), "heartbeat-template", default_heartbeat_template()));
+  // A local file read as the reply would count as a delivered heartbeat.
+  if (boost::algorithm::iequals(staged.posting.server.protocol(), "file"))
+    throw configuration_error("invalid server-uri " + staged.posting.server.display_text() +
+                              " (heartbeats go to the management server by http:// or "
+                              "https://, never to a file)");
 
   staged.snmp =
       with_default(with_default(root.get_child("snmp"), "mib-directory", default_mib_directory()),
