@@ -413,8 +413,8 @@ TEST_F(AgentTlsTest, HostNameMismatchUnlessIgnored) {
   EXPECT_TRUE(log.has(
       'E', send_error +
                make_error_code(https::error::x509::cert_error::host_name_mismatch).message() +
-               " (the certificate does not name 127.0.0.1: use the name it holds in server-uri, "
-               "or set agent/ignore-cert-hostname)"))
+               " (the certificate is for tamro.invalid, not for 127.0.0.1: use one of those names "
+               "in server-uri, or give the server a certificate for 127.0.0.1)"))
       << log.text();
   EXPECT_EQ(target.replies, 0);
   EXPECT_TRUE(server.requests().empty());
