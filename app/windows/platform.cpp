@@ -71,6 +71,15 @@ std::string write_access_problem(const std::string& path) {
   return ::_access(folder.c_str(), 0) == 0 ? "" : folder + ": " + std::strerror(errno);
 }
 
+// Windows reuses a listening port after a restart without help.
+void set_listener_options(boost::asio::ip::tcp::acceptor& acceptor) {
+  const BOOL on = TRUE;
+  if (::setsockopt(acceptor.native_handle(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                   reinterpret_cast<const char*>(&on), sizeof on) != 0)
+    throw boost::system::system_error(::WSAGetLastError(), boost::system::system_category(),
+                                      "SO_EXCLUSIVEADDRUSE");
+}
+
 // The C runtime's descriptor table is not what limits sockets on Windows.
 void raise_open_file_limit() {}
 
