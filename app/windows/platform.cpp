@@ -6,17 +6,31 @@
 #include <iphlpapi.h>
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <io.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace tamro::platform {
 
-const char* default_home() { return "C:\\tamro"; }
+// The program lives in Program Files; what it reads and writes, in ProgramData. Asked of
+// the shell, as the installer does: a service's environment need not name the folder.
+const char* default_home() {
+  static const std::string home = [] {
+    char folder[MAX_PATH];
+    if (SUCCEEDED(
+            ::SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
+      return std::string(folder) + "\\TAMRO";
+    return std::string("C:\\ProgramData\\TAMRO");
+  }();
+  return home.c_str();
+}
 
 // The home text is used unchanged: "D:\agent\" gives "D:\agent\\config\...".
 std::string home_path(const std::string& home, const char* relative) {
