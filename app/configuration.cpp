@@ -1,3 +1,4 @@
+#include <boost/algorithm/string/predicate.hpp>
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -57,6 +58,13 @@ boost::asio::ip::tcp::endpoint metrics_endpoint(const std::string& text) {
   return {address, static_cast<unsigned short>(std::stoul(port))};
 }
 
+bool is_loopback(const boost::asio::ip::address& address) {
+  if (address.is_v6() && address.to_v6().is_v4_mapped())
+    return boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, address.to_v6())
+        .is_loopback();
+  return address.is_loopback();
+}
+
 }  // namespace
 
 // Everything a load reads from the files, checked, before any of it is put in force: a
@@ -73,6 +81,8 @@ struct application::staged_configuration {
   boost::optional<int> reporting_interval;
   // What the files hold that a start reads leniently or ignores.
   std::vector<std::string> findings;
+  // Settings that are allowed but deserve a second look: warnings, for the check too.
+  std::vector<std::string> warnings;
   std::optional<boost::asio::ip::tcp::endpoint> metrics_listen;
 
   void add(const std::vector<std::string>& more) {
@@ -112,10 +122,20 @@ application::staged_configuration application::read_configuration() {
     if (!verbose_) staged.logging.put("level", "warning");
   }
 
-  if (const auto listen = root.get_optional<std::string>("agent.metrics-listen"))
+  if (const auto listen = root.get_optional<std::string>("agent.metrics-listen")) {
     staged.metrics_listen = metrics_endpoint(*listen);
+    if (!is_loopback(staged.metrics_listen->address()))
+      staged.warnings.push_back(configuration_file_ + ": agent/metrics-listen: " + *listen +
+                                " can be reached from other hosts, and the metrics need no "
+                                "password: bind it to 127.0.0.1 or let a firewall guard it");
+  }
   staged.posting = read_posting_settings(
       with_default(root.get_child("agent"), "heartbeat-template", default_heartbeat_template()));
+  // A local file read as the reply would count as a delivered heartbeat.
+  if (boost::algorithm::iequals(staged.posting.server.protocol(), "file"))
+    throw configuration_error("invalid server-uri " + staged.posting.server.display_text() +
+                              " (heartbeats go to the management server by http:// or "
+                              "https://, never to a file)");
 
   staged.snmp =
       with_default(with_default(root.get_child("snmp"), "mib-directory", default_mib_directory()),
@@ -193,6 +213,7 @@ void application::apply_configuration(staged_configuration& staged) {
     else
       log_warning(finding);
   }
+  for (const std::string& warning : staged.warnings) log_warning(warning);
   posting_.configure(staged.posting);
   metrics_endpoint_ = staged.metrics_listen;
 

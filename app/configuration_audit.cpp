@@ -174,15 +174,18 @@ std::string value_problem(const rule& r, const std::string& text) {
                                         " is not a numeric OID such as .1.3.6.1.2.1.1.3.0; no "
                                         "answer ever matches it";
     case kind::server_url: {
-      std::string scheme;
+      url server;
       try {
-        scheme = boost::algorithm::to_lower_copy(url::from_string(text).protocol());
+        server = url::from_string(text);
       } catch (const std::exception&) {
         return "";  // the load itself refuses it
       }
-      return scheme == "http" || scheme == "https"
+      const std::string scheme = boost::algorithm::to_lower_copy(server.protocol());
+      // The load refuses file: itself. The text may hold a password or a token: not shown.
+      return scheme == "http" || scheme == "https" || scheme == "file"
                  ? ""
-                 : quoted + " is not an http or https URL; no heartbeat would be delivered";
+                 : "\"" + server.display_text() +
+                       "\" is not an http or https URL; no heartbeat would be delivered";
     }
     default:
       return "";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <boost/asio/ip/tcp.hpp>
 #include <string>
 #include <vector>
 
@@ -24,5 +25,9 @@ bool console_is_journal();
 std::string write_access_problem(const std::string& path);
 // Lets the process hold one socket per device in flight.
 void raise_open_file_limit();
+// Before a listening socket's bind: a restart may bind its port again at once, and no other
+// process may bind the port while it listens (SO_EXCLUSIVEADDRUSE on Windows, where
+// SO_REUSEADDR would let one). Throws boost::system::system_error.
+void set_listener_options(boost::asio::ip::tcp::acceptor& acceptor);
 
 }  // namespace tamro::platform

@@ -38,13 +38,14 @@ file(MAKE_DIRECTORY ${tamro_packaging_binary})
 # the terms of the platform.
 if(WIN32)
   set(tamro_installed_configuration_note [[
-  Paths that are left out are taken from the installation home (TAMRO_HOME, C:\tamro):
-  config\heartbeat.xml, config\mappings.xml, config\devices.xml, log\tamro.log,
-  snmp\mibs and snmp\persist. Every key is described in
-  C:\tamro\share\doc\tamro\configuration.md.
+  Paths that are left out are taken from the agent's home (TAMRO_HOME,
+  C:\ProgramData\TAMRO): config\heartbeat.xml, config\mappings.xml, config\devices.xml,
+  log\tamro.log, snmp\mibs and snmp\persist. Every key is described in
+  C:\Program Files\TAMRO\share\doc\tamro\configuration.md.
 
-  Check a change with "C:\tamro\bin\tamro.exe -t" in an administrator's command prompt
-  and apply it with "sc control TAMRO paramchange" (or restart the service TAMRO).]])
+  Check a change with "C:\Program Files\TAMRO\bin\tamro.exe" -t in an administrator's
+  command prompt and apply it with "sc control TAMRO paramchange" (or restart the service
+  TAMRO).]])
 else()
   set(tamro_installed_configuration_note [[
   Paths that are left out are taken from the installation home (TAMRO_HOME, /opt/tamro):
@@ -63,7 +64,14 @@ set(tamro_examples
     ${tamro_packaging_source}/devices.xml
     ${PROJECT_SOURCE_DIR}/etc/heartbeat.xml)
 install(FILES ${tamro_examples} DESTINATION share/examples COMPONENT home)
-install(DIRECTORY DESTINATION config COMPONENT home)
+# The folders the agent writes. The Windows installer puts them in a home of their own (see
+# windows-install.nsh), not beside the program.
+if(WIN32)
+  set(tamro_folders_component home_folders)
+else()
+  set(tamro_folders_component home)
+endif()
+install(DIRECTORY DESTINATION config COMPONENT ${tamro_folders_component})
 # A plain install has no postinst: it copies the examples the same way, never over a file.
 install(CODE "
   foreach(name configuration.xml mappings.xml devices.xml heartbeat.xml)
@@ -75,9 +83,9 @@ install(CODE "
     endif()
   endforeach()
 " COMPONENT home_config)
-install(DIRECTORY DESTINATION log COMPONENT home)
-install(DIRECTORY DESTINATION snmp/mibs COMPONENT home)
-install(DIRECTORY DESTINATION snmp/persist COMPONENT home)
+install(DIRECTORY DESTINATION log COMPONENT ${tamro_folders_component})
+install(DIRECTORY DESTINATION snmp/mibs COMPONENT ${tamro_folders_component})
+install(DIRECTORY DESTINATION snmp/persist COMPONENT ${tamro_folders_component})
 install(FILES
           ${PROJECT_SOURCE_DIR}/docs/configuration.md
           ${PROJECT_SOURCE_DIR}/docs/files.md
@@ -89,10 +97,12 @@ install(FILES
 
 # --- Windows: a ZIP of the home and an installer ----------------------------------------
 
-# `cpack` in a Windows build gives tamro-VERSION-win64.zip (the home as it is) and
-# tamro-VERSION-win64.exe, a 64-bit NSIS installer (Debian's nsis package) that installs the
-# home into C:\tamro, the agent's default TAMRO_HOME, copies the default files into config\
-# where they are missing, registers the service there and removes it on uninstall.
+# `cpack` in a Windows build gives tamro-VERSION-win64.zip (the home as it is, program
+# included) and tamro-VERSION-win64.exe, a 64-bit NSIS installer (Debian's nsis package) that
+# installs the program into C:\Program Files\TAMRO and makes the agent's home, its default
+# TAMRO_HOME, in C:\ProgramData\TAMRO: copies the default files into config\ where they are
+# missing (moving those of an older version's C:\tamro there first), registers the service
+# and removes it on uninstall.
 if(WIN32)
   set(CPACK_GENERATOR ZIP NSIS)
   set(CPACK_PACKAGE_NAME tamro)
@@ -101,8 +111,10 @@ if(WIN32)
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "unattended SNMP monitoring agent")
   set(CPACK_SYSTEM_NAME win64)
   set(CPACK_STRIP_FILES ON)
-  set(CPACK_PACKAGE_INSTALL_DIRECTORY tamro)
-  set(CPACK_NSIS_INSTALL_ROOT "C:")
+  set(CPACK_PACKAGE_INSTALL_DIRECTORY TAMRO)
+  # The key under which older versions registered their uninstaller: an upgrade runs it.
+  set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY tamro)
+  set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
   set(CPACK_NSIS_DISPLAY_NAME "TAMRO monitoring agent")
   set(CPACK_NSIS_PACKAGE_NAME "TAMRO ${PROJECT_VERSION}")
   set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)

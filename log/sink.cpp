@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "log/log_file.hpp"
+
 namespace tamro::log {
 namespace {
 
@@ -181,6 +183,7 @@ void sink::remove_old_rotated_files() {
 
 void sink::open_file() {
   file_.clear();
+  create_log_file(file_path_);
   file_.open(file_path_, std::ios::out | std::ios::app | std::ios::binary);
   point_targets();
 }

@@ -14,6 +14,7 @@
 #include "reporting/heartbeat_sender.hpp"
 #include "reporting/reply_processing.hpp"
 #include "reporting/schedule_clock.hpp"
+#include "reporting/secret_redaction.hpp"
 
 namespace tamro {
 
@@ -137,7 +138,7 @@ void agent::post_ended(const post_outcome& outcome) {
   if (log_debug.enabled())
     log_debug(boost::format("%1% - HTTP response received (%2% bytes)") % name() %
               outcome.reply.size());
-  if (log_threshold() == log::debug) log_debug(outcome.reply);
+  if (log_threshold() == log::debug) log_debug(redact_secrets(outcome.reply));
   // The reply of a device no longer monitored changes nothing.
   if (!retired()) process_reply(*this, outcome.reply);
 }

@@ -98,7 +98,7 @@ void heartbeat_exchange::finish(post_outcome outcome) {
     outcome = post_outcome();
     outcome.kind = post_outcome::result::dropped;
   }
-  outcome.server = server_.to_string();
+  outcome.server = server_.display_text();
   outcome.took = std::chrono::steady_clock::now() - started_;
   // Once only: a cancel after the end finds nothing left to report.
   if (auto done = std::exchange(done_, nullptr)) done(std::move(outcome));

@@ -6,11 +6,30 @@
 #include <boost/asio/error.hpp>
 #include <boost/asio/ssl/error.hpp>
 
+#include "reporting/certificate_check.hpp"
 #include "reporting/url.hpp"
 #include "reporting/x509_error.hpp"
 
 namespace tamro {
 namespace {
+
+constexpr std::size_t names_shown = 8;
+
+// Turning the check off would let any server with any trusted certificate take the
+// heartbeats: the way out is a name the certificate holds, or a certificate for the host.
+std::string mismatch_hint(const std::string& host) {
+  const auto names = https::names_of_refused_certificate(host);
+  if (names.empty())
+    return "the certificate does not name " + host +
+           ": use a name it holds in server-uri, or give the server a certificate for " + host;
+  std::string list;
+  for (std::size_t i = 0; i < names.size() && i < names_shown; ++i)
+    list += (i ? ", " : "") + names[i];
+  if (names.size() > names_shown)
+    list += " and " + std::to_string(names.size() - names_shown) + " more";
+  return "the certificate is for " + list + ", not for " + host +
+         ": use one of those names in server-uri, or give the server a certificate for " + host;
+}
 
 std::string hint(const url& server, const boost::system::error_code& error) {
   namespace asio_error = boost::asio::error;
@@ -49,8 +68,7 @@ std::string hint(const url& server, const boost::system::error_code& error) {
   }
   if (error ==
       https::error::x509::make_error_code(https::error::x509::cert_error::host_name_mismatch))
-    return "the certificate does not name " + host +
-           ": use the name it holds in server-uri, or set agent/ignore-cert-hostname";
+    return mismatch_hint(host);
   return "";
 }
 

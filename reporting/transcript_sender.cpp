@@ -3,6 +3,8 @@
 #include <boost/asio/post.hpp>
 #include <ostream>
 
+#include "reporting/secret_redaction.hpp"
+
 namespace tamro {
 
 transcript_sender::transcript_sender(boost::asio::io_context& io, std::ostream& out,
@@ -16,7 +18,7 @@ void transcript_sender::send(const std::string& agent_name, std::string heartbea
                   [this, agent_name, done = std::move(done)](post_outcome outcome) {
                     if (outcome.kind == post_outcome::result::delivered)
                       out_ << "<!-- reply to " << agent_name << " -->\n"
-                           << outcome.reply << std::endl;
+                           << redact_secrets(outcome.reply) << std::endl;
                     done(std::move(outcome));
                   });
     return;

@@ -15,8 +15,21 @@ bool is_unsafe(char c) {
   return byte <= 32 || byte == 127;
 }
 
+// The text of a URL that did not parse, for a message: what may be a password or a token
+// is masked.
+std::string masked(std::string text) {
+  const auto query = text.find('?');
+  if (query != std::string::npos) text.replace(query + 1, std::string::npos, "***");
+  const auto authority = text.find("//");
+  if (authority == std::string::npos) return text;
+  const auto begin = authority + 2;
+  const auto at = text.substr(0, text.find_first_of("/?#", begin)).rfind('@');
+  if (at != std::string::npos && at > begin) text.replace(begin, at - begin, "***");
+  return text;
+}
+
 [[noreturn]] void fail(const std::string& text, const char* why) {
-  throw std::invalid_argument("invalid URL \"" + text + "\": " + why);
+  throw std::invalid_argument("invalid URL \"" + masked(text) + "\": " + why);
 }
 
 }  // namespace
@@ -110,6 +123,10 @@ std::string url::to_string(int components) const {
   if ((components & query_component) && has_query_) text += "?" + query_;
   if ((components & fragment_component) && has_fragment_) text += "#" + fragment_;
   return text;
+}
+
+std::string url::display_text() const {
+  return to_string(protocol_component | host_component | port_component | path_component);
 }
 
 }  // namespace tamro

@@ -23,7 +23,8 @@ class url {
 
   url() = default;
 
-  // Throws std::invalid_argument for a text that is not an absolute URL.
+  // Throws std::invalid_argument for a text that is not an absolute URL; its message shows
+  // the text with user-info and query masked.
   static url from_string(const std::string& text);
 
   const std::string& protocol() const { return protocol_; }
@@ -43,6 +44,9 @@ class url {
 
   // The selected components (a mask of `component`) joined as they are written in a URL.
   std::string to_string(int components = all_components) const;
+  // The URL as messages show it: without user-info, query and fragment, which may carry
+  // passwords and tokens.
+  std::string display_text() const;
 
  private:
   std::string protocol_;

@@ -3,8 +3,6 @@
 #include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <cctype>
-#include <fstream>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -25,14 +23,6 @@ constexpr int max_redirects = 10;
 const std::string& empty_text() {
   static const std::string text;
   return text;
-}
-
-// "/C:/dir/file" names a drive path; the leading slash is not part of it.
-std::string file_path(const std::string& path) {
-  if (path.size() >= 3 && path[0] == '/' && std::isalpha(static_cast<unsigned char>(path[1])) &&
-      path[2] == ':')
-    return path.substr(1);
-  return path;
 }
 
 std::optional<url> absolute_url(const std::string& text) {
@@ -60,7 +50,7 @@ class url_stream::exchange : public std::enable_shared_from_this<exchange> {
   option_set options;
 
  private:
-  enum class scheme { none, file, http, https };
+  enum class scheme { none, http, https };
 
   void start(const url& target, open_handler done);
   void opened(connection& used, error_code error, open_handler done);
@@ -68,14 +58,11 @@ class url_stream::exchange : public std::enable_shared_from_this<exchange> {
   void start_timer();
   void stop_timer();
   void expire();
-  void read_file(boost::asio::mutable_buffer buffer, read_handler done);
   void post(read_handler done, error_code error, std::size_t bytes);
   void close_connections();
 
   boost::asio::io_context& io_;
   scheme scheme_ = scheme::none;
-  std::ifstream file_;
-  std::size_t file_bytes_ = 0;
   std::shared_ptr<tls_client_context> tls_;
   // Made when a URL of their scheme first needs them: most streams only ever use one.
   std::shared_ptr<http_stream> http_;
@@ -95,19 +82,6 @@ void url_stream::exchange::open(const url& target, open_handler done) {
 
 void url_stream::exchange::start(const url& target, open_handler done) {
   const auto& protocol = target.protocol();
-  if (protocol == "file") {
-    scheme_ = scheme::file;
-    file_.close();
-    file_.clear();
-    file_bytes_ = 0;
-    file_.open(file_path(target.path()), std::ios::binary);
-    stop_timer();
-    const error_code error = file_.is_open()
-                                 ? error_code()
-                                 : make_error_code(boost::system::errc::no_such_file_or_directory);
-    boost::asio::post(io_, [done = std::move(done), error] { done(error); });
-    return;
-  }
   std::shared_ptr<connection> used;
   if (protocol == "http") {
     scheme_ = scheme::http;
@@ -119,6 +93,9 @@ void url_stream::exchange::start(const url& target, open_handler done) {
     if (!https_) https_ = std::make_shared<https_stream>(io_, tls_);
     used = https_;
   } else {
+    // file: among them: a local file read as the reply would pass for a delivery.
+    scheme_ = scheme::none;
+    stop_timer();
     boost::asio::post(io_, [done = std::move(done)] { done(asio_error::operation_not_supported); });
     return;
   }
@@ -145,7 +122,7 @@ void url_stream::exchange::opened(connection& used, error_code error, open_handl
 }
 
 // A redirect may lead to http or https only, and never from https back to plain http: the
-// heartbeat would go out in clear, or a local file be read as the reply.
+// heartbeat would go out in clear.
 bool url_stream::exchange::may_follow(const url& next) const {
   return next.protocol() == "https" || (next.protocol() == "http" && scheme_ != scheme::https);
 }
@@ -184,8 +161,6 @@ void url_stream::exchange::read_some(boost::asio::mutable_buffer buffer, read_ha
   switch (scheme_) {
     case scheme::none:
       return post(std::move(done), asio_error::operation_not_supported, 0);
-    case scheme::file:
-      return read_file(buffer, std::move(done));
     case scheme::http:
     case scheme::https:
       active()->read_some(buffer, [self = shared_from_this(), done = std::move(done)](
@@ -198,27 +173,6 @@ void url_stream::exchange::read_some(boost::asio::mutable_buffer buffer, read_ha
   }
 }
 
-void url_stream::exchange::read_file(boost::asio::mutable_buffer buffer, read_handler done) {
-  if (!file_.is_open()) return post(std::move(done), asio_error::bad_descriptor, 0);
-  if (buffer.size() == 0) return post(std::move(done), {}, 0);
-  const auto room = http::max_body_size - std::min(file_bytes_, http::max_body_size);
-  if (room == 0) {
-    const bool at_end = file_.peek() == std::ifstream::traits_type::eof();
-    return post(
-        std::move(done),
-        at_end ? error_code(asio_error::eof) : error_code(http::error::response_body_too_large), 0);
-  }
-  file_.read(static_cast<char*>(buffer.data()),
-             static_cast<std::streamsize>(std::min(buffer.size(), room)));
-  const auto bytes = static_cast<std::size_t>(file_.gcount());
-  file_bytes_ += bytes;
-  error_code error;
-  if (bytes == 0)
-    error =
-        file_.eof() ? error_code(asio_error::eof) : make_error_code(boost::system::errc::io_error);
-  post(std::move(done), error, bytes);
-}
-
 void url_stream::exchange::post(read_handler done, error_code error, std::size_t bytes) {
   boost::asio::post(io_, [done = std::move(done), error, bytes] { done(error, bytes); });
 }
@@ -226,8 +180,6 @@ void url_stream::exchange::post(read_handler done, error_code error, std::size_t
 void url_stream::exchange::close() {
   stop_timer();
   timed_out_ = false;
-  file_.close();
-  file_.clear();
   close_connections();
 }
 

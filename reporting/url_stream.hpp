@@ -15,9 +15,9 @@ namespace tamro {
 
 class tls_client_context;
 
-// One HTTP(S) exchange, or the reading of a local file, for a "http", "https" or "file"
-// URL. Handlers run on the io_context, each exactly once and never inside the call that
-// started them. Destroying the stream cancels what is pending; those handlers still run
+// One HTTP(S) exchange for an "http" or "https" URL; any other scheme fails the open with
+// operation_not_supported. Handlers run on the io_context, each exactly once and never inside the
+// call that started them. Destroying the stream cancels what is pending; those handlers still run
 // (with operation_aborted) but must not use the destroyed stream.
 class url_stream {
  public:
@@ -38,7 +38,7 @@ class url_stream {
   // redirects and succeeds on status 200 only.
   void open(const url& target, open_handler handler);
 
-  // http(s): the Content-Length of the response, 0 when absent; file or none: SIZE_MAX.
+  // The Content-Length of the response, 0 when absent; SIZE_MAX before an open.
   std::size_t content_length() const;
   const std::string& content_type() const;
   const std::string& location() const;

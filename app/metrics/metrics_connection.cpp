@@ -9,10 +9,13 @@ namespace {
 
 namespace http = boost::beast::http;
 
-// A scrape is a short GET: anything bigger or slower is not one.
+// A scrape is a short GET: anything bigger or slower is not one. A client that sends nothing
+// is dropped soon, so that idle connections cannot hold every place for long; the answer
+// may be big and the network slow, so writing it may take longer.
 constexpr std::uint32_t header_limit = 8 * 1024;
 constexpr std::uint64_t body_limit = 1024;
-constexpr std::chrono::seconds exchange_limit{10};
+constexpr std::chrono::seconds request_limit{2};
+constexpr std::chrono::seconds answer_limit{10};
 
 }  // namespace
 
@@ -24,7 +27,7 @@ void metrics_connection::start() {
   parser_.emplace();
   parser_->header_limit(header_limit);
   parser_->body_limit(body_limit);
-  stream_.expires_after(exchange_limit);
+  stream_.expires_after(request_limit);
   http::async_read(stream_, buffer_, *parser_,
                    [self = shared_from_this()](const boost::system::error_code& error,
                                                std::size_t) { self->on_read(error); });
@@ -36,9 +39,20 @@ void metrics_connection::on_read(const boost::system::error_code& error) {
     finish();
     return;
   }
-  response_ = respond_(parser_->get());
+  const request& asked = parser_->get();
+  const bool head = asked.method() == http::verb::head;
+  if (head) {
+    // HEAD is answered as GET would be, Content-Length included, without the body.
+    request as_get = asked;
+    as_get.method(http::verb::get);
+    response_ = respond_(as_get);
+  } else {
+    response_ = respond_(asked);
+  }
   response_.keep_alive(false);
   response_.prepare_payload();
+  if (head) response_.body().clear();
+  stream_.expires_after(answer_limit);
   http::async_write(
       stream_, response_,
       [self = shared_from_this()](const boost::system::error_code& written, std::size_t) {

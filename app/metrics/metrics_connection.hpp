@@ -13,7 +13,8 @@
 namespace tamro {
 
 // One client of the metrics endpoint: reads one request (bounded in size and time), writes
-// the answer and closes. Lives as long as an operation of it is pending.
+// the answer (to HEAD as to GET, without the body) and closes. Lives as long as an operation of it
+// is pending.
 class metrics_connection : public std::enable_shared_from_this<metrics_connection> {
  public:
   using request = boost::beast::http::request<boost::beast::http::string_body>;

@@ -96,7 +96,7 @@ metrics_connection::response answer_metrics_request(const metrics_connection::re
     response.body() = "not found: /metrics and /health are served\n";
   } else if (request.method() != http::verb::get) {
     response.result(http::status::method_not_allowed);
-    response.set(http::field::allow, "GET");
+    response.set(http::field::allow, "GET, HEAD");
     response.body() = "only GET\n";
   } else if (target == "/health") {
     response.result(healthy ? http::status::ok : http::status::service_unavailable);

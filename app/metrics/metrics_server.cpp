@@ -1,5 +1,7 @@
 #include "app/metrics/metrics_server.hpp"
 
+#include "app/platform.hpp"
+
 namespace tamro {
 
 metrics_server::metrics_server(boost::asio::io_context& io, metrics_connection::responder respond)
@@ -10,8 +12,8 @@ metrics_server::~metrics_server() { close(); }
 void metrics_server::open(const boost::asio::ip::tcp::endpoint& endpoint) {
   close();
   acceptor_.open(endpoint.protocol());
-  acceptor_.set_option(boost::asio::socket_base::reuse_address(true));
   try {
+    platform::set_listener_options(acceptor_);
     acceptor_.bind(endpoint);
     acceptor_.listen();
   } catch (const boost::system::system_error&) {

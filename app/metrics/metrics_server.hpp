@@ -15,7 +15,8 @@ namespace tamro {
 // drain begins, so that it never keeps the I/O service running.
 class metrics_server {
  public:
-  static constexpr std::size_t most_connections = 16;
+  // A scrape takes one connection for a moment; many more are idle or hostile clients.
+  static constexpr std::size_t most_connections = 64;
 
   metrics_server(boost::asio::io_context& io, metrics_connection::responder respond);
   metrics_server(const metrics_server&) = delete;

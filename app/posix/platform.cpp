@@ -17,6 +17,12 @@
 
 namespace tamro::platform {
 
+// SO_REUSEADDR only lets a new listener past connections of an old one in TIME_WAIT: a port
+// that a process listens on stays its own.
+void set_listener_options(boost::asio::ip::tcp::acceptor& acceptor) {
+  acceptor.set_option(boost::asio::socket_base::reuse_address(true));
+}
+
 const char* default_home() { return "/opt/tamro"; }
 
 std::string home_path(const std::string& home, const char* relative) {

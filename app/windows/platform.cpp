@@ -6,17 +6,31 @@
 #include <iphlpapi.h>
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <io.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace tamro::platform {
 
-const char* default_home() { return "C:\\tamro"; }
+// The program lives in Program Files; what it reads and writes, in ProgramData. Asked of
+// the shell, as the installer does: a service's environment need not name the folder.
+const char* default_home() {
+  static const std::string home = [] {
+    char folder[MAX_PATH];
+    if (SUCCEEDED(
+            ::SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
+      return std::string(folder) + "\\TAMRO";
+    return std::string("C:\\ProgramData\\TAMRO");
+  }();
+  return home.c_str();
+}
 
 // The home text is used unchanged: "D:\agent\" gives "D:\agent\\config\...".
 std::string home_path(const std::string& home, const char* relative) {
@@ -69,6 +83,15 @@ std::string write_access_problem(const std::string& path) {
   const auto slash = path.find_last_of("\\/");
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   return ::_access(folder.c_str(), 0) == 0 ? "" : folder + ": " + std::strerror(errno);
+}
+
+// Windows reuses a listening port after a restart without help.
+void set_listener_options(boost::asio::ip::tcp::acceptor& acceptor) {
+  const BOOL on = TRUE;
+  if (::setsockopt(acceptor.native_handle(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                   reinterpret_cast<const char*>(&on), sizeof on) != 0)
+    throw boost::system::system_error(::WSAGetLastError(), boost::system::system_category(),
+                                      "SO_EXCLUSIVEADDRUSE");
 }
 
 // The C runtime's descriptor table is not what limits sockets on Windows.

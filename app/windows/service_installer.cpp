@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <boost/system/error_code.hpp>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "app/paths.hpp"
+#include "app/windows/folder_access.hpp"
 #include "app/windows/service_name.hpp"
 
 namespace tamro {
@@ -23,6 +26,8 @@ constexpr char description[] =
 constexpr DWORD restart_delay_ms = 60 * 1000;
 constexpr DWORD failure_count_reset_s = 24 * 60 * 60;
 constexpr auto stop_timeout = std::chrono::seconds(30);
+// The service's own virtual account: no password, no rights beyond what it is given here.
+const std::string service_account = std::string("NT SERVICE\\") + service_name;
 
 [[noreturn]] void fail(const std::string& what, DWORD code = ::GetLastError()) {
   std::string message =
@@ -51,6 +56,32 @@ std::string full_path(const std::string& path) {
     if (length < buffer.size()) return std::string(buffer.data(), length);
     buffer.resize(length);
   }
+}
+
+bool is_folder(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string parent_folder(const std::string& path) {
+  const auto slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? path : path.substr(0, slash);
+}
+
+// Whether path is folder or lies inside it; both absolute.
+bool is_within(const std::string& path, const std::string& folder) {
+  std::string inner = lower(path) + "\\";
+  std::string outer = lower(folder) + "\\";
+  for (std::string* text : {&inner, &outer}) {
+    std::replace(text->begin(), text->end(), '/', '\\');
+    while (text->size() > 1 && text->compare(text->size() - 2, 2, "\\\\") == 0) text->pop_back();
+  }
+  return inner.compare(0, outer.size(), outer) == 0;
 }
 
 std::string executable_path() {
@@ -95,6 +126,58 @@ void configure_recovery(SC_HANDLE service) {
                  "after it stopped with an error"
               << std::endl;
   }
+}
+
+// The account starts with the privileges its group would give it; walking folders is all the
+// agent needs. The service identifier in its token is what the folders' access lists name.
+void limit_rights(SC_HANDLE service) {
+  SERVICE_SID_INFO sid{SERVICE_SID_TYPE_UNRESTRICTED};
+  if (!::ChangeServiceConfig2A(service, SERVICE_CONFIG_SERVICE_SID_INFO, &sid)) {
+    std::cerr << "warning: the service manager did not take the service's own identifier: "
+              << boost::system::system_category().message(static_cast<int>(::GetLastError()))
+              << std::endl;
+  }
+  char privileges[] = "SeChangeNotifyPrivilege\0";  // a list: the literal adds the second zero
+  SERVICE_REQUIRED_PRIVILEGES_INFOA required{privileges};
+  if (!::ChangeServiceConfig2A(service, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &required)) {
+    std::cerr << "warning: the service manager did not limit the service's privileges: "
+              << boost::system::system_category().message(static_cast<int>(::GetLastError()))
+              << std::endl;
+  }
+}
+
+// The home holds the communities and passphrases of a whole network: SYSTEM and the
+// administrators have full control, the service may change what it holds, and nobody else
+// may read it. The program may be run by users and the service, and changed only by SYSTEM
+// and the administrators: a service running a file that a user can replace runs that user's
+// code. A tamro.exe outside a bin folder (a build) is no installation and is left alone.
+// Each list is printed, so that the installer's record shows what was set.
+void protect_folders(const std::string& account_sid) {
+  using entry = folder_access;
+  const entry system{"NT AUTHORITY\\SYSTEM", "SY", entry::full_control};
+  const entry administrators{"BUILTIN\\Administrators", "BA", entry::full_control};
+  const std::string home = full_path(home_directory());
+  const std::string bin = parent_folder(executable_path());
+  if (lower(bin.substr(bin.find_last_of("\\/") + 1)) == "bin") {
+    const std::string root = parent_folder(bin);
+    const std::string program = is_within(root, home) ? bin : root;
+    const std::vector<entry> access{system,
+                                    administrators,
+                                    {"BUILTIN\\Users", "BU", entry::read_and_execute},
+                                    {service_account, account_sid, entry::read_and_execute}};
+    protect_folder(program, access);
+    std::cout << program << ": " << access_text(access) << ", not inherited" << std::endl;
+  }
+  if (!is_folder(home)) {
+    std::cerr << "warning: the home " << home
+              << " does not exist: the service needs it (or TAMRO_HOME set to another)"
+              << std::endl;
+    return;
+  }
+  const std::vector<entry> access{
+      system, administrators, {service_account, account_sid, entry::modify}};
+  protect_folder(home, access);
+  std::cout << home << ": " << access_text(access) << ", not inherited" << std::endl;
 }
 
 // The service control manager gives a service the environment it had itself at boot, plus
@@ -142,7 +225,7 @@ void install_service(const std::optional<std::string>& configuration) {
   handle service(::CreateServiceA(manager.get(), service_name, display_name, SERVICE_ALL_ACCESS,
                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
                                   SERVICE_ERROR_NORMAL, line.c_str(), nullptr, nullptr, nullptr,
-                                  nullptr, nullptr));
+                                  service_account.c_str(), nullptr));
   if (!service) {
     const DWORD code = ::GetLastError();
     if (code == ERROR_SERVICE_EXISTS) {
@@ -153,12 +236,17 @@ void install_service(const std::optional<std::string>& configuration) {
   }
   try {
     configure_recovery(service.get());
+    limit_rights(service.get());
     if (home_given) pass_home_on();
+    const std::string account_sid = service_account_sid(service_name);
+    std::cout << service_account << " is " << account_sid << std::endl;
+    protect_folders(account_sid);
   } catch (...) {
     ::DeleteService(service.get());  // half a registration helps nobody
     throw;
   }
-  std::cout << "service " << service_name << " installed, started automatically: " << line;
+  std::cout << "service " << service_name << " installed, started automatically as "
+            << service_account << ": " << line;
   if (home_given) std::cout << " (TAMRO_HOME=" << home_directory() << ")";
   std::cout << std::endl;
 }

@@ -1,6 +1,18 @@
 #include "tests/app/agent_files.hpp"
 
+#include <chrono>
+
+#include "tests/support/child_process.hpp"
+
 namespace tamro::test {
+
+finished_run run_tamro(const agent_files& files, const std::vector<std::string>& options) {
+  std::vector<std::string> argv{TAMRO_BINARY, "-c", files.configuration_file()};
+  argv.insert(argv.end(), options.begin(), options.end());
+  child_process tamro(argv, files.home.file("out"));
+  const auto code = tamro.wait(std::chrono::seconds(60));
+  return {code.value_or(-1), tamro.output()};
+}
 
 void agent_files::write() const {
   write_file(home.file("heartbeat.xml"),

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "tests/support/temp_dir.hpp"
 
@@ -26,5 +27,13 @@ struct agent_files {
   void write() const;
   std::string log() const { return read_file(log_file()); }
 };
+
+struct finished_run {
+  int exit_code;  // -1 when it did not end within a minute
+  std::string output;
+};
+
+// Runs the agent binary on the files' configuration with the options, to its end.
+finished_run run_tamro(const agent_files& files, const std::vector<std::string>& options);
 
 }  // namespace tamro::test

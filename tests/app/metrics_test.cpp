@@ -10,6 +10,7 @@
 #include <csignal>
 
 #include "app/metrics/metrics_page.hpp"
+#include "app/metrics/metrics_server.hpp"
 #include "tests/app/agent_files.hpp"
 #include "tests/support/agent_support.hpp"
 #include "tests/support/child_process.hpp"
@@ -94,6 +95,70 @@ TEST(Metrics, ScrapedDuringARunTheyShowTheDevicesAndThePosts) {
 
   tamro.signal(SIGTERM);
   EXPECT_EQ(tamro.wait(20s), 0) << tamro.output();
+}
+
+TEST(Metrics, IdleClientsAreDroppedAndHeadIsAnsweredAsGet) {
+  agent_files files;
+  const unsigned short port = free_port(SOCK_STREAM);
+  files.agent_extra = "<metrics-listen>127.0.0.1:" + std::to_string(port) + "</metrics-listen>";
+  files.write();
+  child_process tamro({TAMRO_FAST_TICK_BINARY, "-f", "-c", files.configuration_file()},
+                      files.home.file("out"), {{"TAMRO_TEST_TICK_MS", "200"}});
+  ASSERT_TRUE(wait_until([&] { return contains(get(port, "/health"), "200 OK"); }, 15s))
+      << files.log();
+
+  // More clients than the endpoint holds, none of them saying a word.
+  boost::asio::io_context io;
+  std::vector<boost::asio::ip::tcp::socket> idle;
+  for (std::size_t i = 0; i < metrics_server::most_connections + 16; ++i) {
+    idle.emplace_back(io);
+    boost::system::error_code error;
+    idle.back().connect({boost::asio::ip::make_address("127.0.0.1"), port}, error);
+    ASSERT_FALSE(error) << error.message();
+  }
+  // They do not keep a scrape out for long, and each of them is closed.
+  EXPECT_TRUE(wait_until([&] { return contains(get(port, "/metrics"), "200 OK"); }, 8s));
+  for (auto& socket : idle) {
+    char byte;
+    boost::system::error_code error;
+    socket.read_some(boost::asio::buffer(&byte, 1), error);
+    EXPECT_EQ(error, boost::asio::error::eof);
+  }
+
+  const std::string head = send_raw(port, "HEAD /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  EXPECT_TRUE(contains(head, "HTTP/1.1 200 OK\r\n")) << head;
+  EXPECT_TRUE(contains(head, "Content-Type: text/plain; version=0.0.4\r\n")) << head;
+  EXPECT_FALSE(contains(head, "Content-Length: 0\r\n")) << head;
+  EXPECT_EQ(head.substr(head.size() - 4), "\r\n\r\n") << "no body: " << head;
+  const std::string post = send_raw(port, "POST /metrics HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_TRUE(contains(post, "405 Method Not Allowed\r\n") && contains(post, "Allow: GET, HEAD"))
+      << post;
+
+  tamro.signal(SIGTERM);
+  EXPECT_EQ(tamro.wait(20s), 0) << tamro.output();
+}
+
+// Allowed, as a scraper elsewhere may need it, but said at every load and by the check.
+TEST(Metrics, AnEndpointOtherHostsCanReachIsWarnedAbout) {
+  struct endpoint {
+    const char* listen;
+    bool warned;
+  };
+  for (const endpoint& e : {endpoint{"0.0.0.0:9117", true}, endpoint{"[::]:9117", true},
+                            endpoint{"192.0.2.1:9117", true}, endpoint{"127.0.0.1:9117", false},
+                            endpoint{"[::1]:9117", false}, endpoint{"127.3.0.1:9117", false}}) {
+    agent_files files;
+    files.agent_extra = std::string("<metrics-listen>") + e.listen + "</metrics-listen>";
+    files.write();
+    const auto check = run_tamro(files, {"--check"});
+    EXPECT_EQ(check.exit_code, 0) << check.output;
+    EXPECT_TRUE(contains(check.output, " is OK: ")) << check.output;
+    EXPECT_EQ(contains(check.output, std::string("[W] ") + files.configuration_file() +
+                                         ": agent/metrics-listen: " + e.listen +
+                                         " can be reached from other hosts"),
+              e.warned)
+        << check.output;
+  }
 }
 
 TEST(Metrics, LabelValuesAreEscaped) {

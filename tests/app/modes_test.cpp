@@ -33,19 +33,6 @@ std::string device(const std::string& address, unsigned short port,
          mapping + "</mapping-name></device>";
 }
 
-struct finished_run {
-  int exit_code;
-  std::string output;
-};
-
-finished_run run_tamro(const agent_files& files, const std::vector<std::string>& options) {
-  std::vector<std::string> argv{TAMRO_BINARY, "-c", files.configuration_file()};
-  argv.insert(argv.end(), options.begin(), options.end());
-  child_process tamro(argv, files.home.file("out"));
-  const auto code = tamro.wait(60s);
-  return {code.value_or(-1), tamro.output()};
-}
-
 TEST(CheckMode, GoodFilesPassWithoutTouchingAnything) {
   agent_files files;
   files.mappings = system_mapping;

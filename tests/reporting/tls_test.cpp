@@ -46,6 +46,8 @@ class TlsTest : public ::testing::Test {
     issue("cn", "/CN=localhost", "basicConstraints=CA:FALSE");
     issue("cn_ip", "/CN=127.0.0.1", "basicConstraints=CA:FALSE");
     issue("wildcard", "/CN=*.localhost", "subjectAltName=DNS:*.localhost");
+    issue("corp_wildcard", "/CN=not-the-host", "subjectAltName=DNS:*.corp.example,IP:::1");
+    issue("partial_wildcard", "/CN=not-the-host", "subjectAltName=DNS:f*.corp.example");
     issue("cn_and_other_san", "/CN=localhost", "subjectAltName=DNS:other.invalid");
     run("cd " + dir_->path() + " && openssl req -x509" + key +
         " -keyout self.key -out self.crt -days 2 -subj /CN=localhost"
@@ -73,11 +75,13 @@ TEST_F(TlsTest, TrustedChainAndHostNames) {
     const char* host;
     bool matches;
   };
-  for (const auto& c : {host_case{"dns", "localhost", true}, host_case{"dns", "127.0.0.1", false},
-                        host_case{"ip", "127.0.0.1", true}, host_case{"ip", "localhost", false},
-                        host_case{"cn", "localhost", true}, host_case{"cn_ip", "127.0.0.1", true},
-                        host_case{"wildcard", "localhost", false},
-                        host_case{"cn_and_other_san", "localhost", false}}) {
+  for (const auto& c :
+       {host_case{"dns", "localhost", true}, host_case{"dns", "127.0.0.1", false},
+        host_case{"ip", "127.0.0.1", true}, host_case{"ip", "localhost", false},
+        host_case{"cn", "localhost", true},
+        // An address is held to the certificate's address names alone.
+        host_case{"cn_ip", "127.0.0.1", false}, host_case{"wildcard", "localhost", false},
+        host_case{"cn_and_other_san", "localhost", false}}) {
     test_server server(test_server::reply(ok_hello), identity(c.certificate));
     const auto result = fetch(server.url(c.host) + "/", trusting());
     const std::string label = std::string(c.certificate) + " for " + c.host;
@@ -190,16 +194,42 @@ TEST_F(TlsTest, HostNameCheckDetails) {
     return std::unique_ptr<X509, void (*)(X509*)>(
         PEM_read_X509(file.get(), nullptr, nullptr, nullptr), X509_free);
   };
-  const auto dns = load("dns");
-  EXPECT_TRUE(https::certificate_matches_host(dns.get(), "LocalHost"));
-  EXPECT_FALSE(https::certificate_matches_host(dns.get(), "localhost.evil"));
-  EXPECT_FALSE(https::certificate_matches_host(dns.get(), "localhos"));
-  const auto wildcard = load("wildcard");
-  EXPECT_FALSE(https::certificate_matches_host(wildcard.get(), "www.localhost"));
-  EXPECT_TRUE(https::certificate_matches_host(wildcard.get(), "*.localhost"))
-      << "the pattern only matches itself";
+  struct host_case {
+    const char* certificate;
+    const char* host;
+    bool matches;
+  };
+  for (const auto& c : {
+           host_case{"dns", "LocalHost", true},
+           host_case{"dns", "localhost.evil", false},
+           host_case{"dns", "localhos", false},
+           // One wildcard, as the whole left-most label, for one label only.
+           host_case{"corp_wildcard", "a.corp.example", true},
+           host_case{"corp_wildcard", "A.Corp.Example", true},
+           host_case{"corp_wildcard", "a.b.corp.example", false},
+           host_case{"corp_wildcard", "corp.example", false},
+           host_case{"corp_wildcard", "::1", true},
+           host_case{"corp_wildcard", "0:0::1", true},
+           host_case{"corp_wildcard", "127.0.0.1", false},
+           host_case{"partial_wildcard", "foo.corp.example", false},
+           host_case{"partial_wildcard", "f.corp.example", false},
+           // Beneath a name of one label a wildcard stands for nothing.
+           host_case{"wildcard", "www.localhost", false},
+           host_case{"cn_and_other_san", "localhost", false},
+       }) {
+    const auto certificate = load(c.certificate);
+    EXPECT_EQ(https::certificate_matches_host(certificate.get(), c.host), c.matches)
+        << c.certificate << " for " << c.host;
+  }
   EXPECT_TRUE(https::is_ip_address("::1"));
   EXPECT_FALSE(https::is_ip_address("127.1"));
+
+  // What the operator is told a refused certificate names: what the matcher looked at.
+  using names = std::vector<std::string>;
+  EXPECT_EQ(https::certificate_names(load("corp_wildcard").get()),
+            (names{"*.corp.example", "::1"}));
+  EXPECT_EQ(https::certificate_names(load("cn").get()), (names{"localhost"}));
+  EXPECT_EQ(https::certificate_names(load("cn_and_other_san").get()), (names{"other.invalid"}));
 }
 
 TEST(X509Errors, Messages) {

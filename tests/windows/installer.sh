@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
 # The NSIS installer under wine64, in the tests' own prefix:
-#   installer.sh CPACK BUILD_DIR WINE_FOLDER SERVICE_CONTROL_EXE
-# cpack makes the installer from this build; a silent install into C:\tamro puts the
-# program and the default files in place and registers the service, stopped; the operator
-# edits the files and starts it; installing again (the upgrade path: the old version is
-# uninstalled first) keeps the edits and starts the service again; uninstalling removes the
-# program and the service and leaves the operator's files.
+#   installer.sh CPACK BUILD_DIR WINE_FOLDER SERVICE_CONTROL_EXE PYTHON3
+# cpack makes the installer from this build. A silent install puts the program into
+# C:\Program Files\TAMRO, makes the home C:\ProgramData\TAMRO with the default files, gives
+# both their access lists (wine keeps none, so the installer's record of them is checked) and
+# registers the service, stopped, under its own account; the
+# operator edits the files and starts it; installing again (the upgrade path: the old version
+# is uninstalled first) keeps the edits and starts the service again; uninstalling removes
+# the program and the service and leaves the operator's files. Last, an installation of the
+# older layout, everything in C:\tamro, is upgraded: its files move into the home.
 set -uo pipefail
-cpack=$1 build=$2 wine_folder=$3 control=$4
+cpack=$1 build=$2 wine_folder=$3 control=$4 python=$5
 export PATH="$wine_folder:$PATH"
 : "${WINEPREFIX:?the tests own wine prefix must be set}"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tamro-wine-installer.XXXXXX")
-home=$WINEPREFIX/drive_c/tamro
+program=$WINEPREFIX/drive_c/Program\ Files/TAMRO
+home=$WINEPREFIX/drive_c/ProgramData/TAMRO
+old=$WINEPREFIX/drive_c/tamro
+exe='C:\Program Files\TAMRO\bin\tamro.exe'
 failures=0
 pass() { echo "ok: $*"; }
 fail() {
@@ -25,13 +31,23 @@ check() {
   if "$@"; then pass "$name"; else fail "$name"; fi
 }
 service_running() { wine64 "$control" TAMRO interrogate 2>/dev/null | grep -q "state 4"; }
-service_registered() { wine64 reg query 'HKLM\System\CurrentControlSet\Services\TAMRO' >/dev/null 2>&1; }
-uninstall() { [ ! -f "$home/Uninstall.exe" ] || wine64 'C:\tamro\Uninstall.exe' /S '_?=C:\tamro'; }
-# Leaves the prefix as an earlier, interrupted run may not have: no home, no service.
+service_key='HKLM\System\CurrentControlSet\Services\TAMRO'
+service_registered() { wine64 reg query "$service_key" >/dev/null 2>&1; }
+service_value() { wine64 reg query "$service_key" /v "$1" 2>/dev/null | tr -d '\r'; }
+# "_?=" makes the uninstaller run in place and wait; it must stand unquoted at the end of the
+# command line, blanks and all, which only a batch file writes as it is.
+uninstall() {
+  [ -f "$program/Uninstall.exe" ] || return 0
+  printf '"C:\\Program Files\\TAMRO\\Uninstall.exe" /S _?=C:\\Program Files\\TAMRO\r\n' \
+    >"$work/uninstall.bat"
+  wine64 cmd /c "$(wine64 winepath -w "$work/uninstall.bat" 2>/dev/null | tr -d '\r')"
+}
+# Leaves the prefix as an earlier, interrupted run may not have: no program, no home, no
+# service.
 clean() {
   uninstall
-  [ ! -f "$home/bin/tamro.exe" ] || wine64 'C:\tamro\bin\tamro.exe' --remove-service >/dev/null 2>&1
-  rm -rf "$home"
+  [ ! -f "$program/bin/tamro.exe" ] || wine64 "$exe" --remove-service >/dev/null 2>&1
+  rm -rf "$program" "$home" "$old"
 }
 keeper=
 finish() {
@@ -48,14 +64,33 @@ if ! "$cpack" -G NSIS --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpa
 fi
 installer=$(ls "$work"/tamro-*-win64.exe)
 
+# The access lists as the installer's record gives them: SYSTEM and the administrators may do
+# anything, the service (its identifier is derived from its name) may change the home and
+# only read and run the program, users may only read and run the program.
+account=$("$python" -c "import hashlib, struct
+d = hashlib.sha1('TAMRO'.encode('utf-16-le')).digest()
+print('S-1-5-80-' + '-'.join(str(n) for n in struct.unpack('<5I', d)))")
+record=$home/log/install.log
+recorded() { tr -d '\r' <"$record" | grep -qxF -- "$1"; }
+both='NT AUTHORITY\SYSTEM:(OI)(CI)(F) BUILTIN\Administrators:(OI)(CI)(F)'
+
 wine64 "$installer" /S
 check "the program and the default files are installed" \
-  test -f "$home/bin/tamro.exe" -a -f "$home/config/configuration.xml" -a \
-  -f "$home/config/devices.xml" -a -f "$home/share/examples/devices.xml"
-check "the service is registered with its home" eval "wine64 reg query \
-  'HKLM\System\CurrentControlSet\Services\TAMRO' /v Environment | grep -q 'TAMRO_HOME=C:.tamro'"
-check "the installed configuration passes --check" \
-  wine64 'C:\tamro\bin\tamro.exe' --check -c 'C:\tamro\config\configuration.xml'
+  test -f "$program/bin/tamro.exe" -a -f "$program/share/examples/devices.xml" -a \
+  -f "$home/config/configuration.xml" -a -f "$home/config/devices.xml" -a -d "$home/log" -a \
+  -d "$home/snmp/persist"
+check "the program folder holds no folder of the home" \
+  test ! -e "$program/config" -a ! -e "$program/log" -a ! -e "$program/snmp"
+check "the home is closed to everyone but SYSTEM, administrators and the service" \
+  recorded "C:\ProgramData\TAMRO: $both NT SERVICE\TAMRO:(OI)(CI)(M), not inherited"
+check "the program folder is read-only for users and the service" \
+  recorded "C:\Program Files\TAMRO: $both BUILTIN\Users:(OI)(CI)(RX) NT SERVICE\TAMRO:(OI)(CI)(RX), not inherited"
+check "the service's account is NT SERVICE\TAMRO's identifier" recorded "NT SERVICE\TAMRO is $account"
+check "the service runs as its virtual account" \
+  eval 'service_value ObjectName | grep -q "NT SERVICE.TAMRO"'
+check "the service is registered with its home" \
+  eval 'service_value Environment | grep -q "TAMRO_HOME=C:.ProgramData.TAMRO"'
+check "the installed configuration passes --check" wine64 "$exe" --check
 check "a first install leaves the service stopped" eval '! service_running'
 
 # The operator names a server (on loopback, where nothing listens) and starts the service;
@@ -82,9 +117,25 @@ check "an upgrade restores a missing default" test -f "$home/config/heartbeat.xm
 check "an upgrade starts the service again" service_running
 
 uninstall
-check "uninstall removes the program" test ! -e "$home/bin/tamro.exe"
+check "uninstall removes the program" test ! -e "$program/bin/tamro.exe"
 check "uninstall removes the service" eval '! service_registered'
 check "uninstall leaves the operator's files" cmp -s "$work/devices.xml" "$home/config/devices.xml"
+
+# What an older version's uninstaller left of an installation in C:\tamro.
+rm -rf "$home"
+mkdir -p "$old/config" "$old/log" "$old/snmp/persist"
+cp "$work/configuration.xml" "$work/devices.xml" "$old/config/"
+echo 'an old line' >"$old/log/tamro.log"
+echo 'engineBoots 3' >"$old/snmp/persist/tamro.conf"
+wine64 "$installer" /S
+check "an upgrade from C:\\tamro moves the operator's files into the home" \
+  eval 'cmp -s "$work/configuration.xml" "$config" && cmp -s "$work/devices.xml" "$home/config/devices.xml" &&
+        grep -q "an old line" "$home/log/tamro.log" && test -f "$home/snmp/persist/tamro.conf"'
+check "... and leaves C:\\tamro with a note that says where they went" \
+  eval 'test ! -e "$old/config" && grep -q "C:.ProgramData.TAMRO" "$old/MOVED.txt"'
+check "... completes the defaults, protects the home and starts the service" \
+  eval 'test -f "$home/config/mappings.xml" && service_running &&
+        recorded "C:\ProgramData\TAMRO: $both NT SERVICE\TAMRO:(OI)(CI)(M), not inherited"'
 
 echo "$failures check(s) failed"
 [ "$failures" = 0 ]
