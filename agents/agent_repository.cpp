@@ -1,7 +1,6 @@
 #include "agents/agent_repository.hpp"
 
 #include <boost/algorithm/string/case_conv.hpp>
-#include <boost/asio/ip/address_v4.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <boost/random/mersenne_twister.hpp>
@@ -11,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "agents/device_address.hpp"
 #include "agents/device_session.hpp"
 #include "agents/snmp_poller.hpp"
 #include "log/logger.hpp"
@@ -27,6 +27,14 @@ constexpr int tick_seconds = 30;
 
 void check_device_element(const std::string& element) {
   if (element != "device") throw std::runtime_error("Not a device node: " + element);
+}
+
+// Every way of writing one address names the same device.
+std::string device_address(const ptree& node) {
+  const auto text = node.get<std::string>("ip-address");
+  const auto address = canonical_ip_address(text);
+  if (!address) throw std::runtime_error("invalid agent IP address: " + text);
+  return *address;
 }
 
 // Digits only, within 16 bits; anything else counts as absent.
@@ -125,16 +133,13 @@ const char* agent_repository::root_name() const { return "devices"; }
 
 std::string agent_repository::item_key(const std::string& element, const ptree& node) {
   check_device_element(element);
-  return node.get<std::string>("ip-address");
+  return device_address(node);
 }
 
 std::shared_ptr<agent> agent_repository::create_item(const std::string& element,
                                                      const ptree& node) {
   check_device_element(element);
-  const auto address = node.get<std::string>("ip-address");
-  boost::system::error_code invalid;
-  boost::asio::ip::make_address_v4(address, invalid);
-  if (invalid) throw std::runtime_error("invalid agent IP address: " + address);
+  const auto address = device_address(node);
 
   std::shared_ptr<agents::snmp_poller> poller;
   const auto held = items().find(address);
@@ -158,9 +163,7 @@ std::shared_ptr<agent> agent_repository::create_item(const std::string& element,
 
   poller->address = address;
   poller->mapping = std::move(mapping);
-  poller->peer = address;
-  const auto port = udp_port(node);
-  if (port && *port != default_snmp_port) poller->peer += ":" + std::to_string(*port);
+  poller->peer = snmp_peer(address, udp_port(node).value_or(default_snmp_port));
   poller->community = node.get("community", std::string(agents::snmp_poller::default_community));
   poller->version = version;
   poller->usm = std::move(session.usm);
@@ -191,8 +194,7 @@ void agent_repository::write_item(ptree& root, const agent& item) const {
   if (!poller) return;
   ptree& device = root.add("device", "");
   device.add("ip-address", poller->address);
-  const auto colon = poller->peer.find(':');
-  if (colon != std::string::npos) device.add("udp-port", poller->peer.substr(colon + 1));
+  if (const auto port = peer_udp_port(poller->peer); !port.empty()) device.add("udp-port", port);
   device.add("snmp-version", snmp_version_text(poller->version));
   device.add("community", poller->community);
   if (poller->mapping) device.add("mapping-name", poller->mapping->name());

@@ -12,7 +12,7 @@
 namespace tamro {
 
 // The monitored devices: one SNMP poller per "device" element of the devices file, keyed by
-// its IPv4 address. A reload reconfigures the pollers it still lists in place, so cycles in
+// its IP address. A reload reconfigures the pollers it still lists in place, so cycles in
 // flight survive; a busy poller that is no longer listed is marked dead and swept once idle.
 // Used only on the I/O thread.
 class agent_repository : public xml_repository<std::string, agent> {

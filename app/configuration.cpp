@@ -1,10 +1,10 @@
 #include <boost/asio/ip/address.hpp>
-#include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/property_tree/xml_parser.hpp>
 #include <iostream>
 #include <stdexcept>
 
+#include "agents/device_address.hpp"
 #include "app/application.hpp"
 #include "app/configuration_audit.hpp"
 #include "app/host_discovery.hpp"
@@ -47,6 +47,8 @@ boost::asio::ip::tcp::endpoint metrics_endpoint(const std::string& text) {
   std::string host = text.substr(0, colon);
   if (host.size() > 2 && host.front() == '[' && host.back() == ']')
     host = host.substr(1, host.size() - 2);
+  else if (host.find(':') != std::string::npos)
+    throw invalid();  // 2001:db8::1:9117 could be an address without a port
   const std::string port = text.substr(colon + 1);
   boost::system::error_code error;
   const auto address = boost::asio::ip::make_address(host, error);
@@ -150,10 +152,9 @@ void application::read_reporting(const ptree& reporting, staged_configuration& s
   identity.serial_number = reporting.get("serial-number", "00000000-00000001");
 
   if (const auto ip = reporting.get_optional<std::string>("ip-address")) {
-    boost::system::error_code error;
-    boost::asio::ip::make_address_v4(*ip, error);
-    if (error) throw std::runtime_error("invalid IP address " + *ip);
-    identity.ip_address = *ip;
+    const auto address = canonical_ip_address(*ip);
+    if (!address) throw std::runtime_error("invalid IP address " + *ip);
+    identity.ip_address = *address;
   } else {
     identity.ip_address = discover_ip_address(io_service_);
   }

@@ -113,8 +113,8 @@ void application::open_metrics() {
   try {
     metrics_.open(*metrics_endpoint_);
   } catch (const boost::system::system_error& e) {
-    log_error(boost::format("metrics endpoint %1%:%2% not served: %3%") %
-              metrics_endpoint_->address().to_string() % metrics_endpoint_->port() %
+    // The endpoint prints an IPv6 address in brackets.
+    log_error(boost::format("metrics endpoint %1% not served: %2%") % *metrics_endpoint_ %
               e.code().message());
   }
 }
