@@ -45,8 +45,11 @@ class snmp_poller : public agent {
   bool cancel() override;
   // Whether an SNMP request of this poller is in flight.
   bool awaiting_answer() const { return awaiting_answer_; }
-  // From the request to its answer (or failure), for the last request that ended.
-  std::chrono::steady_clock::duration last_poll_duration() const { return last_poll_duration_; }
+  // From the request to its answer (or failure), for the last request that ended; none until
+  // one has.
+  std::optional<std::chrono::steady_clock::duration> last_poll_duration() const {
+    return last_poll_duration_;
+  }
   // Whether the last SNMP request that ended was answered.
   bool answered() const { return answered_; }
   std::string name() const override;
@@ -74,7 +77,7 @@ class snmp_poller : public agent {
   // The walk of the mapping's table columns, after the GET; null at rest.
   std::unique_ptr<snmp::table_walk> walk_;
   std::chrono::steady_clock::time_point poll_started_;
-  std::chrono::steady_clock::duration last_poll_duration_{};
+  std::optional<std::chrono::steady_clock::duration> last_poll_duration_;
   bool answered_ = false;
   // The answer, gathered over the cycle's requests, whose heartbeat waits for its post: a
   // few values rather than a dictionary.

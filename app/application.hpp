@@ -107,6 +107,7 @@ class application {
   ticker<clock> heartbeat_timer_;
   std::unique_ptr<ticker<clock>> watchdog_timer_;  // only when the service manager watches
   std::string reload_failure_;                     // until a reload succeeds
+  std::optional<std::chrono::system_clock::time_point> configuration_loaded_;  // last success
   clock::time_point start_time_;
   host_identity identity_;
   agents::status_reporter reporter_;

@@ -87,6 +87,7 @@ void application::reload_configuration() {
   try {
     staged_configuration staged = read_configuration();
     apply_configuration(staged);
+    configuration_loaded_ = std::chrono::system_clock::now();
   } catch (const std::exception& e) {
     throw std::runtime_error(std::string("configuration: ") + e.what());
   }

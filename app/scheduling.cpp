@@ -124,20 +124,28 @@ std::vector<device_sample> application::device_samples() const {
   for (const auto& [address, device] : devices_) {
     device_sample sample;
     sample.address = address;
-    if (const auto* poller = dynamic_cast<const agents::snmp_poller*>(device.get())) {
+    if (const auto* poller = dynamic_cast<const agents::snmp_poller*>(device.get());
+        poller && poller->last_poll_duration()) {
       sample.up = poller->answered();
-      sample.poll_seconds = std::chrono::duration<double>(poller->last_poll_duration()).count();
+      sample.poll_seconds = std::chrono::duration<double>(*poller->last_poll_duration()).count();
     }
     if (device->last_success != std::chrono::system_clock::time_point())
-      sample.last_success_seconds =
-          std::chrono::duration<double>(device->last_success.time_since_epoch()).count();
+      sample.last_success = device->last_success;
     samples.push_back(std::move(sample));
   }
   return samples;
 }
 
 std::string application::render_metrics() const {
-  return metrics_text(device_samples(), agent_statistics::global());
+  metrics_snapshot snapshot;
+  snapshot.devices = device_samples();
+  snapshot.statistics = agent_statistics::global();
+  snapshot.process = sample_process();
+  snapshot.last_reload_successful = reload_failure_.empty();
+  snapshot.last_reload_success = configuration_loaded_;
+  if (reporter_.last_success != std::chrono::system_clock::time_point())
+    snapshot.status_last_success = reporter_.last_success;
+  return metrics_text(snapshot);
 }
 
 // The tick comes every tick period; three missed in a row is a loop that no longer turns.
