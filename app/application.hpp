@@ -92,6 +92,7 @@ class application {
   bool post_ = false;
   bool install_service_ = false;
   bool remove_service_ = false;
+  bool announce_start_ = false;  // the start banner waits for the log file
   bool reload_requested_ = false;
   bool stop_requested_ = false;
   boost::asio::io_context io_service_;

@@ -65,6 +65,7 @@ boost::asio::ip::tcp::endpoint metrics_endpoint(const std::string& text) {
 // reload whose files do not load leaves the running configuration as it was.
 struct application::staged_configuration {
   ptree logging;
+  bool logging_applied = false;  // at the start, as soon as it was read
   posting_settings posting;
   ptree snmp;
   std::string mappings_file;
@@ -113,6 +114,15 @@ application::staged_configuration application::read_configuration() {
     staged.logging.erase("file");
     staged.logging.put("console", true);
     if (!verbose_) staged.logging.put("level", "warning");
+  }
+  // At the start nothing is logged to a file yet: the rest of the load, and its error if it
+  // fails, belong in the file this section names. A reload keeps the logging in force until
+  // the whole load has been read.
+  if (!logging_in_force_) {
+    apply_logging(staged.logging);
+    staged.logging_applied = true;
+    if (announce_start_) log_info(boost::format("--- %1% started ---") % version_text);
+    announce_start_ = false;
   }
 
   if (const auto listen = root.get_optional<std::string>("agent.metrics-listen"))
@@ -180,7 +190,7 @@ void application::read_reporting(const ptree& reporting, staged_configuration& s
 // Only the SNMP settings may still be refused here. The logging goes first so that the SNMP
 // library's own lines reach the log; a refusal puts the logging in force before back.
 void application::apply_configuration(staged_configuration& staged) {
-  apply_logging(staged.logging);
+  if (!staged.logging_applied) apply_logging(staged.logging);
   try {
     configure_snmp(staged.snmp);
   } catch (const std::exception&) {
