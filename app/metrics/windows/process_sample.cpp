@@ -1,7 +1,8 @@
 #include "app/metrics/process_sample.hpp"
 
-#include <psapi.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <psapi.h>
 
 namespace tamro {
 namespace {
