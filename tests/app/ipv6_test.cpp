@@ -39,15 +39,8 @@ TEST(Ipv6, DevicesServerAndMetricsOverIpv6) {
                       "</metrics-listen>";
   files.reporting =
       "<ip-address>2001:DB8:0:0::5</ip-address><mac-address>00:1A:2B:3C:4D:5E</mac-address>";
-  files.mappings =
-      "<mappings><mapping><name>system</name><mappers><variable><name>SYS_NAME</name>"
-      "<oid>.1.3.6.1.2.1.1.5.0</oid></variable></mappers></mapping></mappings>";
   // Written long-hand: the agent knows the device by the canonical form.
-  files.devices = "<devices><device><ip-address>0:0:0:0:0:0:0:1</ip-address><udp-port>" +
-                  std::to_string(device_agent.port()) +
-                  "</udp-port><community>public</community><snmp-version>v2c</snmp-version>"
-                  "<mapping-name>system</mapping-name><heartbeat-interval>1</heartbeat-interval>"
-                  "</device></devices>";
+  files.poll_one_device("0:0:0:0:0:0:0:1", device_agent.port());
   files.write();
   child_process tamro({TAMRO_FAST_TICK_BINARY, "-f", "-c", files.configuration_file()},
                       files.home.file("out"), {{"TAMRO_TEST_TICK_MS", "200"}});

@@ -39,14 +39,7 @@ TEST(Metrics, ScrapedDuringARunTheyShowTheDevicesAndThePosts) {
   const unsigned short port = free_port(SOCK_STREAM);
   files.server_uri = server.url();
   files.agent_extra = "<metrics-listen>127.0.0.1:" + std::to_string(port) + "</metrics-listen>";
-  files.mappings =
-      "<mappings><mapping><name>system</name><mappers><variable><name>SYS_NAME</name>"
-      "<oid>.1.3.6.1.2.1.1.5.0</oid></variable></mappers></mapping></mappings>";
-  files.devices = "<devices><device><ip-address>127.0.0.1</ip-address><udp-port>" +
-                  std::to_string(device_agent.port()) +
-                  "</udp-port><community>public</community><snmp-version>v2c</snmp-version>"
-                  "<mapping-name>system</mapping-name><heartbeat-interval>1</heartbeat-interval>"
-                  "</device></devices>";
+  files.poll_one_device("127.0.0.1", device_agent.port());
   files.write();
   child_process tamro({TAMRO_FAST_TICK_BINARY, "-f", "-c", files.configuration_file()},
                       files.home.file("out"), {{"TAMRO_TEST_TICK_MS", "200"}});
