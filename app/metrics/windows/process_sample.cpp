@@ -33,8 +33,9 @@ process_sample sample_process() {
   PROCESS_MEMORY_COUNTERS memory{};
   if (GetProcessMemoryInfo(self, &memory, sizeof memory))
     sample.resident_bytes = memory.WorkingSetSize;
+  // A running process always holds handles: none means the system keeps no count (wine).
   DWORD handles = 0;
-  if (GetProcessHandleCount(self, &handles)) sample.open_fds = handles;
+  if (GetProcessHandleCount(self, &handles) && handles > 0) sample.open_fds = handles;
   sample.max_fds = most_handles;
   return sample;
 }
