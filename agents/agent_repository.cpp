@@ -1,7 +1,6 @@
 #include "agents/agent_repository.hpp"
 
 #include <boost/algorithm/string/case_conv.hpp>
-#include <boost/asio/ip/address_v4.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <boost/random/mersenne_twister.hpp>
@@ -11,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "agents/device_address.hpp"
 #include "agents/device_session.hpp"
 #include "log/logger.hpp"
 #include "reporting/schedule_clock.hpp"
@@ -26,6 +26,14 @@ constexpr int tick_seconds = 30;
 
 void check_device_element(const std::string& element) {
   if (element != "device") throw std::runtime_error("Not a device node: " + element);
+}
+
+// Every way of writing one address names the same device.
+std::string device_address(const ptree& node) {
+  const auto text = node.get<std::string>("ip-address");
+  const auto address = canonical_ip_address(text);
+  if (!address) throw std::runtime_error("invalid agent IP address: " + text);
+  return *address;
 }
 
 // Digits only, within 16 bits; anything else counts as absent.
@@ -143,16 +151,13 @@ const char* agent_repository::root_name() const { return "devices"; }
 
 std::string agent_repository::item_key(const std::string& element, const ptree& node) {
   check_device_element(element);
-  return node.get<std::string>("ip-address");
+  return device_address(node);
 }
 
 std::shared_ptr<agents::snmp_poller> agent_repository::create_item(const std::string& element,
                                                                    const ptree& node) {
   check_device_element(element);
-  const auto address = node.get<std::string>("ip-address");
-  boost::system::error_code invalid;
-  boost::asio::ip::make_address_v4(address, invalid);
-  if (invalid) throw std::runtime_error("invalid agent IP address: " + address);
+  const auto address = device_address(node);
 
   std::shared_ptr<agents::snmp_poller> poller;
   const auto held = items().find(address);
@@ -166,9 +171,7 @@ std::shared_ptr<agents::snmp_poller> agent_repository::create_item(const std::st
   if (const auto text = node.get_optional<std::string>("snmp-version"))
     settings.version = snmp_version_code(*text);
   agents::device_session session = agents::read_device_session(node, settings.version);
-  settings.peer = address;
-  const auto port = udp_port(node);
-  if (port && *port != default_snmp_port) settings.peer += ":" + std::to_string(*port);
+  settings.peer = snmp_peer(address, udp_port(node).value_or(default_snmp_port));
   settings.community =
       node.get("community", std::string(agents::device_settings::default_community));
   settings.usm = std::move(session.usm);
@@ -203,8 +206,7 @@ void agent_repository::write_item(ptree& root, const agents::snmp_poller& poller
   const agents::device_settings& settings = poller.settings();
   ptree& device = root.add("device", "");
   device.add("ip-address", settings.address);
-  const auto colon = settings.peer.find(':');
-  if (colon != std::string::npos) device.add("udp-port", settings.peer.substr(colon + 1));
+  if (const auto port = peer_udp_port(settings.peer); !port.empty()) device.add("udp-port", port);
   device.add("snmp-version", snmp_version_text(settings.version));
   device.add("community", settings.community);
   if (settings.mapping) device.add("mapping-name", settings.mapping->name());

@@ -16,7 +16,7 @@ namespace tamro {
 class heartbeat_poster;
 
 // The monitored devices: one SNMP poller per "device" element of the devices file, keyed by
-// its IPv4 address. A reload reconfigures the pollers it still lists in place, so cycles in
+// its IP address. A reload reconfigures the pollers it still lists in place, so cycles in
 // flight survive; a poller that is no longer listed is retired: at once when idle, else
 // once its cycle has ended (sweep_dead). A retired poller is never written to the file.
 // Used only on the I/O thread.

@@ -16,7 +16,7 @@ struct device_settings {
   static constexpr const char* default_community = "vexrol";
 
   std::string address;
-  std::string peer;  // address, then ":" and the port unless it is 161
+  std::string peer;  // the SNMP library's name for address and port (snmp_peer)
   int version = 0;   // the SNMP library's codes: 0 v1, 1 v2c, 3 v3
   std::string community = default_community;
   snmp::usm_credentials usm;  // v3; an empty security name stands for the community

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -53,8 +54,11 @@ class snmp_poller : public agent {
   // What a session for the current settings is opened with.
   snmp::session_options wanted_session() const;
 
-  // From the request to its answer (or failure), for the last cycle whose SNMP half ended.
-  std::chrono::steady_clock::duration last_poll_duration() const { return last_poll_duration_; }
+  // From the request to its answer (or failure), for the last cycle whose SNMP half ended;
+  // none until one has.
+  std::optional<std::chrono::steady_clock::duration> last_poll_duration() const {
+    return last_poll_duration_;
+  }
   // Whether the last cycle whose SNMP half ended was answered.
   bool answered() const { return answered_; }
 
@@ -120,7 +124,7 @@ class snmp_poller : public agent {
   // The walk of the mapping's table columns, after the GET; null at rest.
   std::unique_ptr<snmp::table_walk> walk_;
   std::chrono::steady_clock::time_point poll_started_;
-  std::chrono::steady_clock::duration last_poll_duration_{};
+  std::optional<std::chrono::steady_clock::duration> last_poll_duration_;
   bool answered_ = false;
   // The answer, gathered over the cycle's requests, whose heartbeat waits for its post: a
   // few values rather than a dictionary. Taken once, when the post starts.

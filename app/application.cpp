@@ -202,7 +202,8 @@ void application::main_loop() {
     watchdog_timer_ =
         std::make_unique<ticker<clock>>(io_service_, service_->watchdog_interval() / 2);
   start_time_ = clock::now();
-  log_info(boost::format("--- %1% started ---") % version_text);
+  // The banner is the first line of the run in the log file, once the load has opened it.
+  announce_start_ = true;
   reload_configuration();
   for (;;) {
     if (service_) service_->report_running();

@@ -95,6 +95,7 @@ class application {
   bool post_ = false;
   bool install_service_ = false;
   bool remove_service_ = false;
+  bool announce_start_ = false;  // the start banner waits for the log file
   bool reload_requested_ = false;
   bool stop_requested_ = false;
   boost::asio::io_context io_service_;
@@ -115,6 +116,7 @@ class application {
   ticker<clock> heartbeat_timer_;
   std::unique_ptr<ticker<clock>> watchdog_timer_;  // only when the service manager watches
   std::string reload_failure_;                     // until a reload succeeds
+  std::optional<std::chrono::system_clock::time_point> configuration_loaded_;  // last success
   clock::time_point start_time_;
   host_identity identity_;
   agents::status_reporter reporter_;

@@ -1,12 +1,12 @@
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/asio/ip/address.hpp>
-#include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/filesystem/path.hpp>
 #include <boost/property_tree/xml_parser.hpp>
 #include <iostream>
 #include <stdexcept>
 
+#include "agents/device_address.hpp"
 #include "app/application.hpp"
 #include "app/configuration_audit.hpp"
 #include "app/host_discovery.hpp"
@@ -48,6 +48,8 @@ boost::asio::ip::tcp::endpoint metrics_endpoint(const std::string& text) {
   std::string host = text.substr(0, colon);
   if (host.size() > 2 && host.front() == '[' && host.back() == ']')
     host = host.substr(1, host.size() - 2);
+  else if (host.find(':') != std::string::npos)
+    throw invalid();  // 2001:db8::1:9117 could be an address without a port
   const std::string port = text.substr(colon + 1);
   boost::system::error_code error;
   const auto address = boost::asio::ip::make_address(host, error);
@@ -71,6 +73,7 @@ bool is_loopback(const boost::asio::ip::address& address) {
 // reload whose files do not load leaves the running configuration as it was.
 struct application::staged_configuration {
   ptree logging;
+  bool logging_applied = false;  // at the start, as soon as it was read
   posting_settings posting;
   ptree snmp;
   std::string mappings_file;
@@ -95,6 +98,7 @@ void application::reload_configuration() {
   try {
     staged_configuration staged = read_configuration();
     apply_configuration(staged);
+    configuration_loaded_ = std::chrono::system_clock::now();
   } catch (const std::exception& e) {
     throw std::runtime_error(std::string("configuration: ") + e.what());
   }
@@ -120,6 +124,15 @@ application::staged_configuration application::read_configuration() {
     staged.logging.erase("file");
     staged.logging.put("console", true);
     if (!verbose_) staged.logging.put("level", "warning");
+  }
+  // At the start nothing is logged to a file yet: the rest of the load, and its error if it
+  // fails, belong in the file this section names. A reload keeps the logging in force until
+  // the whole load has been read.
+  if (!logging_in_force_) {
+    apply_logging(staged.logging);
+    staged.logging_applied = true;
+    if (announce_start_) log_info(boost::format("--- %1% started ---") % version_text);
+    announce_start_ = false;
   }
 
   if (const auto listen = root.get_optional<std::string>("agent.metrics-listen")) {
@@ -170,10 +183,9 @@ void application::read_reporting(const ptree& reporting, staged_configuration& s
   identity.serial_number = reporting.get("serial-number", "00000000-00000001");
 
   if (const auto ip = reporting.get_optional<std::string>("ip-address")) {
-    boost::system::error_code error;
-    boost::asio::ip::make_address_v4(*ip, error);
-    if (error) throw std::runtime_error("invalid IP address " + *ip);
-    identity.ip_address = *ip;
+    const auto address = canonical_ip_address(*ip);
+    if (!address) throw std::runtime_error("invalid IP address " + *ip);
+    identity.ip_address = *address;
   } else {
     identity.ip_address = discover_ip_address(io_service_);
   }
@@ -198,7 +210,7 @@ void application::read_reporting(const ptree& reporting, staged_configuration& s
 // Only the SNMP settings may still be refused here. The logging goes first so that the SNMP
 // library's own lines reach the log; a refusal puts the logging in force before back.
 void application::apply_configuration(staged_configuration& staged) {
-  apply_logging(staged.logging);
+  if (!staged.logging_applied) apply_logging(staged.logging);
   try {
     configure_snmp(staged.snmp);
   } catch (const std::exception&) {

@@ -114,8 +114,8 @@ void application::open_metrics() {
   try {
     metrics_.open(*metrics_endpoint_);
   } catch (const boost::system::system_error& e) {
-    log_error(boost::format("metrics endpoint %1%:%2% not served: %3%") %
-              metrics_endpoint_->address().to_string() % metrics_endpoint_->port() %
+    // The endpoint prints an IPv6 address in brackets.
+    log_error(boost::format("metrics endpoint %1% not served: %2%") % *metrics_endpoint_ %
               e.code().message());
   }
 }
@@ -125,18 +125,27 @@ std::vector<device_sample> application::device_samples() const {
   for (const auto& [address, device] : devices_) {
     device_sample sample;
     sample.address = address;
-    sample.up = device->answered();
-    sample.poll_seconds = std::chrono::duration<double>(device->last_poll_duration()).count();
+    if (const auto polled = device->last_poll_duration()) {
+      sample.up = device->answered();
+      sample.poll_seconds = std::chrono::duration<double>(*polled).count();
+    }
     if (device->last_success != std::chrono::system_clock::time_point())
-      sample.last_success_seconds =
-          std::chrono::duration<double>(device->last_success.time_since_epoch()).count();
+      sample.last_success = device->last_success;
     samples.push_back(std::move(sample));
   }
   return samples;
 }
 
 std::string application::render_metrics() const {
-  return metrics_text(device_samples(), agent_statistics::global());
+  metrics_snapshot snapshot;
+  snapshot.devices = device_samples();
+  snapshot.statistics = agent_statistics::global();
+  snapshot.process = sample_process();
+  snapshot.last_reload_successful = reload_failure_.empty();
+  snapshot.last_reload_success = configuration_loaded_;
+  if (reporter_.last_success != std::chrono::system_clock::time_point())
+    snapshot.status_last_success = reporter_.last_success;
+  return metrics_text(snapshot);
 }
 
 // The tick comes every tick period; three missed in a row is a loop that no longer turns.

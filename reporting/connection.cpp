@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <boost/asio/error.hpp>
-#include <boost/asio/ip/address_v4.hpp>
+#include <boost/asio/ip/address.hpp>
 #include <boost/asio/post.hpp>
 #include <cstring>
 
@@ -81,12 +81,17 @@ void connection::open(const url& target, const option_set& options, handler done
 
   auto error = prepare_transport(options_);
   if (error) return post(std::move(done), error);
-  socket().open(boost::asio::ip::tcp::v4(), error);
+  error_code not_literal;
+  const auto literal = boost::asio::ip::make_address(target_.host(), not_literal);
+  // Open from here on, so that a second open is refused; each connect opens it again for
+  // its endpoint's address family.
+  socket().open(
+      !not_literal && literal.is_v6() ? boost::asio::ip::tcp::v6() : boost::asio::ip::tcp::v4(),
+      error);
   if (error) return post(std::move(done), error);
 
   endpoints_.clear();
-  const auto literal = boost::asio::ip::make_address_v4(target_.host(), error);
-  if (!error) {
+  if (!not_literal) {
     // An address needs no lookup: the resolver's thread hand-off and the host's interface
     // query would cost more than the rest of a heartbeat's exchange.
     endpoints_.emplace_back(literal, target_.port());

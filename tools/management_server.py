@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A stand-in for the management server, for tests and demonstrations.
 
-It accepts heartbeat posts over HTTP or HTTPS on 127.0.0.1, prints each one readably,
+It accepts heartbeat posts over HTTP or HTTPS on 127.0.0.1 (or --host), prints each one readably,
 appends it to a JSON-lines record file and answers with a heartbeat reply described by a
 JSON script file. The script is read again for every request, so a test can change the
 server's behaviour while an agent runs. Keys of the script (all optional):
@@ -28,7 +28,7 @@ server's behaviour while an agent runs. Keys of the script (all optional):
 Keys left out take the defaults: an interval of 300 seconds and empty lists of requested
 statistics and alarms.
 
-Usage: management_server.py --port 0 [--script FILE] [--record FILE]
+Usage: management_server.py --port 0 [--host 127.0.0.1|::1] [--script FILE] [--record FILE]
                             [--cert FILE --key FILE]   (serve HTTPS)
 Once it listens it prints "listening on PORT" with the actual port.
 """
@@ -191,8 +191,10 @@ class Server(ThreadingHTTPServer):
     # of 5 would drop most of such a burst and hold them in connection retries.
     request_queue_size = 4096
 
-    def __init__(self, port, script_path, record_path, tls):
-        super().__init__(("127.0.0.1", port), Handler)
+    def __init__(self, host, port, script_path, record_path, tls):
+        if ":" in host:
+            self.address_family = socket.AF_INET6
+        super().__init__((host, port), Handler)
         self.script_path = script_path
         self.record_path = record_path
         self.tls = tls
@@ -238,6 +240,7 @@ class Server(ThreadingHTTPServer):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--port", type=int, default=8080, help="0 picks a free port")
+    parser.add_argument("--host", default="127.0.0.1", help="loopback address to listen on")
     parser.add_argument("--script", help="JSON file describing the replies")
     parser.add_argument("--record", help="JSON-lines file that receives every request")
     parser.add_argument("--cert", help="server certificate (PEM); serves HTTPS")
@@ -248,7 +251,7 @@ def main():
     if args.cert:
         tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         tls.load_cert_chain(args.cert, args.key)
-    server = Server(args.port, args.script, args.record, tls)
+    server = Server(args.host, args.port, args.script, args.record, tls)
     print(f"listening on {server.server_address[1]}", flush=True)
     try:
         server.serve_forever()

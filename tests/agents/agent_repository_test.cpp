@@ -8,8 +8,12 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "agents/agent_repository.hpp"
+#include "agents/device_address.hpp"
 #include "reporting/heartbeat_posting.hpp"
 #include "snmp/netsnmp/error_category.hpp"
 #include "tests/agents/scripted_channel.hpp"
@@ -321,6 +325,64 @@ TEST_F(AgentRepository, SnmpV3ElementsAreCheckedDefaultedAndSavedBack) {
   for (const char* address : {"10.0.0.1", "10.0.0.3"}) {
     const auto read_back = again.get(address);
     EXPECT_EQ(read_back->wanted_session(), poller(address)->wanted_session()) << address;
+  }
+}
+
+// However an IPv6 address is written, it names one device, under its canonical form, and
+// is polled over UDP on IPv6.
+TEST_F(AgentRepository, Ipv6DevicesGoByTheirCanonicalAddress) {
+  load(device("2001:DB8:0:0::1", "<udp-port>1161</udp-port>") + device("::1") +
+       device("fe80::1%eth0") + device("0:0:0:0:0:0:0:1", "<community>second</community>"));
+  ASSERT_EQ(repository.size(), 2u);
+  const auto routed = poller("2001:db8::1");
+  EXPECT_EQ(routed->settings().address, "2001:db8::1");
+  EXPECT_EQ(routed->settings().peer, "udp6:[2001:db8::1]:1161");
+  const auto loopback = poller("::1");
+  EXPECT_EQ(loopback->settings().peer, "udp6:[::1]:161");
+  EXPECT_EQ(loopback->settings().community, "second");
+  EXPECT_TRUE(log.has('D', "::1 - SNMP poller recycled"));
+  EXPECT_TRUE(
+      log.has('E', "Error while parsing device node: invalid agent IP address: fe80::1%eth0"));
+
+  test::temp_dir dir;
+  repository.save_devices(dir.file("devices.xml"));
+  const std::string saved = test::read_file(dir.file("devices.xml"));
+  EXPECT_NE(saved.find("<ip-address>2001:db8::1</ip-address>\n    <udp-port>1161</udp-port>\n"),
+            std::string::npos)
+      << saved;
+  EXPECT_NE(saved.find("<ip-address>::1</ip-address>\n    <snmp-version>"), std::string::npos)
+      << saved;
+}
+
+TEST(DeviceAddress, CanonicalFormsAndPeers) {
+  for (const auto& [text, canonical] : std::vector<std::pair<std::string, std::string>>{
+           {"10.0.0.1", "10.0.0.1"},
+           {"255.255.255.255", "255.255.255.255"},
+           {"::1", "::1"},
+           {"0:0:0:0:0:0:0:1", "::1"},
+           {"::", "::"},
+           {"2001:0DB8:0000:0000:0000:FF00:0042:8329", "2001:db8::ff00:42:8329"},
+           {"2001:db8:0:0:1:0:0:1", "2001:db8::1:0:0:1"},     // the first of equal runs
+           {"2001:db8:0:1:0:0:0:1", "2001:db8:0:1::1"},       // the longest run
+           {"2001:db8:0:1:1:1:1:1", "2001:db8:0:1:1:1:1:1"},  // one zero group stays
+           {"fe80::", "fe80::"},
+           {"::ffff:192.0.2.1", "::ffff:192.0.2.1"},
+           {"::FFFF:c000:0201", "::ffff:192.0.2.1"},
+       })
+    EXPECT_EQ(canonical_ip_address(text).value_or("(refused)"), canonical) << text;
+  for (const char* text : {"", "10.0.0.300", "10.0.0", "1:2:3:4:5:6:7:8:9", ":::1", "[::1]",
+                           "fe80::1%eth0", "2001:db8::g", " ::1"})
+    EXPECT_FALSE(canonical_ip_address(text)) << text;
+
+  for (const auto& [address, port, peer, written] :
+       std::vector<std::tuple<std::string, unsigned, std::string, std::string>>{
+           {"10.0.0.1", 161, "10.0.0.1", ""},
+           {"10.0.0.1", 1161, "10.0.0.1:1161", "1161"},
+           {"::1", 161, "udp6:[::1]:161", ""},
+           {"2001:db8::1", 1161, "udp6:[2001:db8::1]:1161", "1161"},
+       }) {
+    EXPECT_EQ(snmp_peer(address, port), peer);
+    EXPECT_EQ(peer_udp_port(peer), written) << peer;
   }
 }
 

@@ -38,4 +38,15 @@ void agent_files::write() const {
                  "</reporting>\n</tamro-configuration>\n");
 }
 
+void agent_files::poll_one_device(const std::string& address, unsigned short port) {
+  mappings =
+      "<mappings><mapping><name>system</name><mappers><variable><name>SYS_NAME</name>"
+      "<oid>.1.3.6.1.2.1.1.5.0</oid></variable></mappers></mapping></mappings>";
+  devices = "<devices><device><ip-address>" + address + "</ip-address><udp-port>" +
+            std::to_string(port) +
+            "</udp-port><community>public</community><snmp-version>v2c</snmp-version>"
+            "<mapping-name>system</mapping-name><heartbeat-interval>1</heartbeat-interval>"
+            "</device></devices>";
+}
+
 }  // namespace tamro::test

@@ -22,6 +22,10 @@ struct agent_files {
   std::string mappings = "<mappings version=\"1.0\"/>\n";
   std::string devices = "<devices/>\n";
 
+  // One device at ADDRESS:PORT (community public, v2c), polled every second for its sysName
+  // with the mapping "system".
+  void poll_one_device(const std::string& address, unsigned short port);
+
   std::string configuration_file() const { return home.file("configuration.xml"); }
   std::string log_file() const { return home.file("tamro.log"); }
   void write() const;

@@ -12,8 +12,8 @@ fi
 include_dir=$(mktemp -d)
 trap 'rm -rf "$include_dir"' EXIT
 ln -s /usr/include/boost "$include_dir/boost"
-for source in "$source_dir"/app/windows/*.cpp "$source_dir"/config/windows/*.cpp \
-  "$source_dir"/log/windows/*.cpp \
+for source in "$source_dir"/app/windows/*.cpp "$source_dir"/app/metrics/windows/*.cpp \
+  "$source_dir"/config/windows/*.cpp "$source_dir"/log/windows/*.cpp \
   "$source_dir"/snmp/netsnmp/windows/*.cpp; do
   "$compiler" -std=c++17 -fsyntax-only -Wall -Wextra -Werror -I"$source_dir" \
     -isystem "$include_dir" "$source"

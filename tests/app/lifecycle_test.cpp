@@ -34,7 +34,6 @@ struct agent_run {
 TEST(Lifecycle, ReloadsOnSighupAndStopsCleanlyOnSigterm) {
   agent_run run;
   run.start();
-  // The banner comes before the log file is configured, so the first file line is a load's.
   ASSERT_TRUE(run.log_shows("MAC address 00:1A:2B:3C:4D:5E")) << run.tamro->output();
 
   run.tamro->signal(SIGHUP);
@@ -134,6 +133,9 @@ TEST(Configuration, ValidationMessagesStopTheStart) {
     run.start();
     EXPECT_EQ(run.tamro->wait(20s), 1);
     EXPECT_EQ(run.tamro->output(), c.expected_error);
+    // The logging section was good: the reason is where the operator looks, too.
+    const std::string message = c.expected_error.substr(7, c.expected_error.size() - 8);
+    EXPECT_TRUE(contains(run.files.log(), "[E] " + message + "\n")) << run.files.log();
   }
 }
 
@@ -148,6 +150,27 @@ TEST(Configuration, MissingSectionNamesThePath) {
                       files.home.file("out"));
   EXPECT_EQ(tamro.wait(20s), 1);
   EXPECT_EQ(tamro.output(), "Error: configuration: No such node (snmp)\n");
+  EXPECT_TRUE(contains(files.log(), "[E] configuration: No such node (snmp)\n")) << files.log();
+}
+
+// A run's part of the log file begins with the banner; the start's load lines follow it.
+TEST(StartupLog, TheRunBeginsWithTheBannerAndTheLoadFollows) {
+  agent_run run;
+  write_file(run.files.log_file(), "a line of an earlier run\n");
+  run.start();
+  ASSERT_TRUE(run.log_shows("MAC address")) << run.tamro->output();
+  run.tamro->signal(SIGTERM);
+  EXPECT_EQ(run.tamro->wait(20s), 0) << run.tamro->output();
+  const std::string log = run.files.log();
+  const std::size_t second = log.find('\n') + 1;
+  EXPECT_TRUE(contains(log.substr(second, log.find('\n', second) - second),
+                       "[I] --- TAMRO v1.0.2.48224 started ---"))
+      << log;
+  EXPECT_EQ(count(log, "--- TAMRO v1.0.2.48224 started ---"), 1u) << log;
+  for (const std::string& line :
+       {"[D] loading mappings from " + run.files.home.file("mappings.xml"),
+        "[D] loading agents from " + run.files.home.file("devices.xml")})
+    EXPECT_TRUE(contains(log, line + "\n")) << line << "\n" << log;
 }
 
 TEST(Lifecycle, VerboseShowsTheBannerOnStandardOutput) {

@@ -3,15 +3,14 @@
 
 #include <sys/socket.h>
 
-#include <boost/asio/connect.hpp>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/read.hpp>
-#include <boost/asio/write.hpp>
+#include <chrono>
 #include <csignal>
 
 #include "app/metrics/metrics_page.hpp"
 #include "app/metrics/metrics_server.hpp"
 #include "tests/app/agent_files.hpp"
+#include "tests/app/exposition_reader.hpp"
+#include "tests/app/scrape.hpp"
 #include "tests/support/agent_support.hpp"
 #include "tests/support/child_process.hpp"
 #include "tests/support/snmpd.hpp"
@@ -25,21 +24,12 @@ bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-// The whole answer, headers and body, to one request sent as it is.
-std::string send_raw(unsigned short port, const std::string& request) {
-  boost::asio::io_context io;
-  boost::asio::ip::tcp::socket socket(io);
-  boost::system::error_code error;
-  socket.connect({boost::asio::ip::make_address("127.0.0.1"), port}, error);
-  if (error) return "";
-  boost::asio::write(socket, boost::asio::buffer(request), error);
-  std::string answer;
-  boost::asio::read(socket, boost::asio::dynamic_buffer(answer), error);
-  return answer;
+double unix_seconds(std::chrono::system_clock::time_point time) {
+  return std::chrono::duration<double>(time.time_since_epoch()).count();
 }
 
-std::string get(unsigned short port, const std::string& path) {
-  return send_raw(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+std::chrono::system_clock::time_point at_milliseconds(long long milliseconds) {
+  return std::chrono::system_clock::time_point(std::chrono::milliseconds(milliseconds));
 }
 
 TEST(Metrics, ScrapedDuringARunTheyShowTheDevicesAndThePosts) {
@@ -50,28 +40,24 @@ TEST(Metrics, ScrapedDuringARunTheyShowTheDevicesAndThePosts) {
   const unsigned short port = free_port(SOCK_STREAM);
   files.server_uri = server.url();
   files.agent_extra = "<metrics-listen>127.0.0.1:" + std::to_string(port) + "</metrics-listen>";
-  files.mappings =
-      "<mappings><mapping><name>system</name><mappers><variable><name>SYS_NAME</name>"
-      "<oid>.1.3.6.1.2.1.1.5.0</oid></variable></mappers></mapping></mappings>";
-  files.devices = "<devices><device><ip-address>127.0.0.1</ip-address><udp-port>" +
-                  std::to_string(device_agent.port()) +
-                  "</udp-port><community>public</community><snmp-version>v2c</snmp-version>"
-                  "<mapping-name>system</mapping-name><heartbeat-interval>1</heartbeat-interval>"
-                  "</device></devices>";
+  files.poll_one_device("127.0.0.1", device_agent.port());
   files.write();
   child_process tamro({TAMRO_FAST_TICK_BINARY, "-f", "-c", files.configuration_file()},
                       files.home.file("out"), {{"TAMRO_TEST_TICK_MS", "200"}});
 
+  const double started = unix_seconds(std::chrono::system_clock::now());
   std::string metrics;
   ASSERT_TRUE(wait_until(
       [&] {
         metrics = get(port, "/metrics");
-        // The device's heartbeat delivered, not only the status reporter's.
+        // The device's heartbeat delivered, and the status reporter's.
         return contains(metrics, "tamro_device_up{device=\"127.0.0.1\"} 1\n") &&
-               contains(metrics, "tamro_device_last_success_timestamp_seconds{device=");
+               contains(metrics, "tamro_device_last_success_timestamp_seconds{device=") &&
+               contains(metrics, "tamro_status_last_success_timestamp_seconds ");
       },
       15s))
       << metrics << files.log();
+  const double scraped = unix_seconds(std::chrono::system_clock::now());
   for (const char* line : {"HTTP/1.1 200 OK\r\n", "Content-Type: text/plain; version=0.0.4\r\n",
                            "tamro_build_info{version=\"1.0.2.48224\"} 1\n", "tamro_devices 1\n",
                            "tamro_device_last_success_timestamp_seconds{device=\"127.0.0.1\"} ",
@@ -81,6 +67,25 @@ TEST(Metrics, ScrapedDuringARunTheyShowTheDevicesAndThePosts) {
                            "# TYPE tamro_heartbeat_post_duration_seconds histogram\n",
                            "tamro_heartbeat_post_duration_seconds_bucket{le=\"+Inf\"} "})
     EXPECT_TRUE(contains(metrics, line)) << line << "\n" << metrics;
+
+  // What a scraper reads is what happened, to the millisecond.
+  const exposition page = read_exposition(body(metrics));
+  const auto within_run = [&](const std::string& series, double slack) {
+    const double value = page.value(series);
+    EXPECT_TRUE(value >= started - slack && value <= scraped) << series << " " << value;
+  };
+  within_run("tamro_device_last_success_timestamp_seconds{device=\"127.0.0.1\"}", 0);
+  within_run("tamro_status_last_success_timestamp_seconds", 0);
+  within_run("tamro_config_last_reload_success_timestamp_seconds", 0);
+  // The process started a little before the test looked at the clock; the system counts its
+  // start from a boot time in whole seconds.
+  within_run("process_start_time_seconds", 10);
+  EXPECT_EQ(page.value("tamro_config_last_reload_successful"), 1);
+  EXPECT_GE(page.value("tamro_heartbeats_total{result=\"ok\"}"), 2);
+  EXPECT_GT(page.value("process_resident_memory_bytes"), 0);
+  EXPECT_GT(page.value("process_open_fds"), 0);
+  EXPECT_GE(page.value("process_max_fds"), page.value("process_open_fds"));
+  EXPECT_EQ(page.types.at("process_cpu_seconds_total"), "counter");
 
   const std::string health = get(port, "/health");
   EXPECT_TRUE(contains(health, "HTTP/1.1 200 OK\r\n") &&
@@ -161,12 +166,100 @@ TEST(Metrics, AnEndpointOtherHostsCanReachIsWarnedAbout) {
   }
 }
 
-TEST(Metrics, LabelValuesAreEscaped) {
+// Values a float printed with six digits would round, and one device of each kind.
+metrics_snapshot sample_snapshot() {
+  metrics_snapshot snapshot;
+  device_sample polled;
+  polled.address = "10.0.0.1";
+  polled.poll_seconds = 0.0123;
+  polled.up = true;
+  polled.last_success = at_milliseconds(1796783123456);
+  device_sample waiting;  // not polled yet
+  waiting.address = "::1";
   device_sample odd;
   odd.address = "a\"b\\c\nd";
-  const std::string text = metrics_text({odd}, agent_statistics{});
-  EXPECT_TRUE(contains(text, "tamro_device_up{device=\"a\\\"b\\\\c\\nd\"} 0\n")) << text;
-  EXPECT_FALSE(contains(text, "tamro_device_last_success_timestamp_seconds{"));
+  odd.poll_seconds = 2.5;
+  snapshot.devices = {polled, waiting, odd};
+  snapshot.statistics.snmp_answered = 9007199254740993;  // 2^53 + 1: no double holds it
+  snapshot.statistics.heartbeats_delivered = 123456789012;
+  snapshot.statistics.post_duration.observe(0.003);
+  snapshot.statistics.post_duration.observe(0.7);
+  snapshot.process.cpu_seconds = 12.345678;
+  snapshot.process.resident_bytes = 1234567890123;
+  snapshot.process.open_fds = 17;
+  snapshot.process.max_fds = 1048576;
+  snapshot.process.start_time_seconds = 1796780000.25;
+  snapshot.last_reload_successful = false;
+  snapshot.last_reload_success = at_milliseconds(1796783000001);
+  snapshot.status_last_success = at_milliseconds(1796783124000);
+  return snapshot;
+}
+
+TEST(Metrics, ThePageReadsBackExactlyAsStrictlyParsed) {
+  const exposition page = read_exposition(metrics_text(sample_snapshot()));
+  for (const auto& [series, value] : std::vector<std::pair<std::string, std::string>>{
+           {"tamro_devices", "3"},
+           {"tamro_device_up{device=\"10.0.0.1\"}", "1"},
+           {"tamro_device_up{device=\"a\\\"b\\\\c\\nd\"}", "0"},
+           {"tamro_device_last_success_timestamp_seconds{device=\"10.0.0.1\"}", "1796783123.456"},
+           {"tamro_snmp_requests_total{result=\"ok\"}", "9007199254740993"},
+           {"tamro_heartbeats_total{result=\"ok\"}", "123456789012"},
+           {"tamro_heartbeat_post_duration_seconds_bucket{le=\"0.005\"}", "1"},
+           {"tamro_heartbeat_post_duration_seconds_bucket{le=\"+Inf\"}", "2"},
+           {"tamro_status_last_success_timestamp_seconds", "1796783124.000"},
+           {"tamro_config_last_reload_successful", "0"},
+           {"tamro_config_last_reload_success_timestamp_seconds", "1796783000.001"},
+           {"process_resident_memory_bytes", "1234567890123"},
+           {"process_open_fds", "17"},
+           {"process_max_fds", "1048576"}})
+    EXPECT_EQ(page.samples.count(series) ? page.samples.at(series) : "(absent)", value) << series;
+  // Fractions as the shortest text that reads back as the same double.
+  EXPECT_EQ(page.value("tamro_device_poll_duration_seconds{device=\"10.0.0.1\"}"), 0.0123);
+  EXPECT_EQ(page.value("tamro_heartbeat_post_duration_seconds_sum"), 0.003 + 0.7);
+  EXPECT_EQ(page.value("process_cpu_seconds_total"), 12.345678);
+  EXPECT_EQ(page.value("process_start_time_seconds"), 1796780000.25);
+  // A device not polled yet is neither up nor down.
+  EXPECT_FALSE(page.has("tamro_device_up{device=\"::1\"}"));
+  EXPECT_FALSE(page.has("tamro_device_poll_duration_seconds{device=\"::1\"}"));
+  EXPECT_FALSE(page.has("tamro_device_last_success_timestamp_seconds{device=\"::1\"}"));
+
+  // What the system does not tell, and a reporter that has delivered nothing, are left out.
+  metrics_snapshot bare;
+  const exposition empty = read_exposition(metrics_text(bare));
+  for (const char* family : {"tamro_status_last_success_timestamp_seconds",
+                             "tamro_config_last_reload_success_timestamp_seconds",
+                             "process_cpu_seconds_total", "process_open_fds"})
+    EXPECT_FALSE(empty.types.count(family)) << family;
+  EXPECT_EQ(empty.value("tamro_config_last_reload_successful"), 1);
+}
+
+TEST(Metrics, TheReaderRefusesWhatTheFormatDoesNot) {
+  const std::string family = "# TYPE a gauge\n";
+  for (const std::string& text : std::vector<std::string>{
+           "a 1\n",                                                       // no TYPE
+           family + "a 1",                                                // no final line end
+           family + "a 1,5\n",                                            // not a float
+           family + "a 1.79678e+09x\n",                                   // nor this
+           family + "a{l=\"\\t\"} 1\n",                                   // an escape not allowed
+           family + "a{l=1} 1\n",                                         // unquoted label value
+           family + "a 1\na 2\n",                                         // the same series twice
+           family + "a{l=\"x\"} 1\n# TYPE b gauge\nb 1\na{l=\"y\"} 1\n",  // a apart
+           "# TYPE c counter\nc -1\n",                                    // a counter below zero
+           "# TYPE h histogram\nh_bucket{le=\"1\"} 1\nh_sum 1\nh_count 1\n",  // no +Inf
+       })
+    EXPECT_THROW(read_exposition(text), std::runtime_error) << text;
+  EXPECT_NO_THROW(read_exposition(family + "a{l=\"x\",} 1.5e3 1700000000000\n"));
+}
+
+// promtool is Prometheus's own checker: where it is installed, it reads the page too.
+TEST(Metrics, PromtoolAcceptsThePage) {
+  if (std::string(TAMRO_PROMTOOL).empty()) GTEST_SKIP() << "promtool is not installed";
+  temp_dir dir;
+  write_file(dir.file("metrics.txt"), metrics_text(sample_snapshot()));
+  child_process check({"/bin/sh", "-c",
+                       std::string(TAMRO_PROMTOOL) + " check metrics < " + dir.file("metrics.txt")},
+                      dir.file("out"));
+  EXPECT_EQ(check.wait(30s), 0) << check.output();
 }
 
 }  // namespace

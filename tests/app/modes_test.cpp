@@ -5,6 +5,7 @@
 #include <boost/filesystem.hpp>
 #include <functional>
 #include <set>
+#include <tuple>
 
 #include "tests/app/agent_files.hpp"
 #include "tests/support/agent_support.hpp"
@@ -157,6 +158,39 @@ TEST(CheckMode, ATemplateThatDoesNotLoadStopsTheCheck) {
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_TRUE(contains(result.output, "Error: configuration: unable to load and parse template"))
       << result.output;
+}
+
+// IPv6 addresses are taken in any standard form; what is not one is refused as an IPv4
+// typo is.
+TEST(Ipv6, TheCheckTakesIpv6AddressesAndRefusesMalformedOnes) {
+  agent_files files;
+  files.agent_extra = "<metrics-listen>[::1]:9117</metrics-listen>";
+  files.reporting =
+      "<ip-address>2001:DB8::5</ip-address><mac-address>00:1A:2B:3C:4D:5E</mac-address>";
+  files.mappings = system_mapping;
+  files.devices = "<devices>" + device("2001:DB8:0::1", 161) + device("::1", 1161) +
+                  device("2001:db8::g", 161) + "</devices>";
+  files.write();
+  auto result = run_tamro(files, {"--check"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_TRUE(contains(result.output,
+                       "Error while parsing device node: invalid agent IP "
+                       "address: 2001:db8::g\n"))
+      << result.output;
+  EXPECT_TRUE(contains(result.output, "1 problem(s) found")) << result.output;
+
+  for (const auto& [extra, reporting, error] :
+       std::vector<std::tuple<std::string, std::string, std::string>>{
+           {"<metrics-listen>::1:9117</metrics-listen>", files.reporting,
+            "invalid metrics-listen ::1:9117 "},
+           {"", "<ip-address>fe80::1%eth0</ip-address>", "invalid IP address fe80::1%eth0\n"}}) {
+    files.agent_extra = extra;
+    files.reporting = reporting;
+    files.write();
+    result = run_tamro(files, {"--check"});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_TRUE(contains(result.output, "Error: configuration: " + error)) << result.output;
+  }
 }
 
 TEST(OnceMode, PrintsEveryHeartbeatAndTellsWhetherEveryDeviceAnswered) {

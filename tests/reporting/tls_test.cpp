@@ -10,6 +10,7 @@
 #include "reporting/x509_error.hpp"
 #include "tests/reporting/fetch.hpp"
 #include "tests/reporting/test_server.hpp"
+#include "tests/support/agent_support.hpp"
 #include "tests/support/child_process.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -230,6 +231,32 @@ TEST_F(TlsTest, HostNameCheckDetails) {
             (names{"*.corp.example", "::1"}));
   EXPECT_EQ(https::certificate_names(load("cn").get()), (names{"localhost"}));
   EXPECT_EQ(https::certificate_names(load("cn_and_other_san").get()), (names{"other.invalid"}));
+}
+
+// An IPv6 literal is connected to as written and held to the certificate's IP names.
+TEST(Ipv6, HttpsToAnAddressLiteralChecksItsIpSubjectAltName) {
+  if (!test::has_ipv6_loopback()) GTEST_SKIP() << "this host has no IPv6 loopback (::1)";
+  test::temp_dir dir;
+  const auto pki = test::make_test_pki(dir);
+  option_set trusting;
+  trusting.set(https::ca_file{pki.ca_certificate});
+
+  const test::management_server named(dir, pki.ip_host, "::1");
+  ASSERT_EQ(named.url().rfind("https://[::1]:", 0), 0u) << named.url();
+  const auto result = fetch(named.url(), trusting);
+  EXPECT_FALSE(result.open_error) << result.open_error.message();
+  EXPECT_NE(result.body.find("<heartbeat-reply>"), std::string::npos) << result.body;
+  const auto requests = named.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  for (const auto& [name, value] : requests[0].headers) {
+    if (name == "Host") {
+      EXPECT_EQ(value, "[::1]:" + std::to_string(named.port()));
+    }
+  }
+
+  test::temp_dir other_dir;
+  const test::management_server other(other_dir, pki.other_host, "::1");
+  EXPECT_EQ(fetch(other.url(), trusting).open_error, x509::cert_error::host_name_mismatch);
 }
 
 TEST(X509Errors, Messages) {

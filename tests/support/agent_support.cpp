@@ -41,14 +41,17 @@ int captured_log::count(char level) const {
   return n;
 }
 
-management_server::management_server(const temp_dir& dir, std::optional<tls_files> tls)
+management_server::management_server(const temp_dir& dir, std::optional<tls_files> tls,
+                                     std::string host)
     : scheme_(tls ? "https" : "http"),
+      host_(std::move(host)),
       script_file_(dir.file(scheme_ + "-script.json")),
       record_file_(dir.file(scheme_ + "-requests.jsonl")) {
   script("{}");
   std::vector<std::string> argv = {
       TAMRO_PYTHON3, std::string(TAMRO_SOURCE_DIR) + "/tools/management_server.py",
       "--port",      "0",
+      "--host",      host_,
       "--script",    child_path(script_file_),
       "--record",    child_path(record_file_)};
   if (tls) {
@@ -66,7 +69,8 @@ management_server::management_server(const temp_dir& dir, std::optional<tls_file
 }
 
 std::string management_server::url(const std::string& path) const {
-  return scheme_ + "://127.0.0.1:" + std::to_string(port_) + path;
+  const bool ipv6 = host_.find(':') != std::string::npos;
+  return scheme_ + "://" + (ipv6 ? "[" + host_ + "]" : host_) + ":" + std::to_string(port_) + path;
 }
 
 void management_server::script(const std::string& json) const {
@@ -127,7 +131,7 @@ test_pki make_test_pki(const temp_dir& dir) {
   run("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
       "-subj /CN=tamro-test-ca -keyout " +
       dir.file("ca.key") + " -out " + pki.ca_certificate);
-  pki.ip_host = signed_certificate(dir, "ip-host", "IP:127.0.0.1", pki);
+  pki.ip_host = signed_certificate(dir, "ip-host", "IP:127.0.0.1,IP:::1", pki);
   pki.other_host = signed_certificate(dir, "other-host", "DNS:tamro.invalid", pki);
   return pki;
 }

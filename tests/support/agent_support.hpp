@@ -44,11 +44,12 @@ struct tls_files {
   std::string key;
 };
 
-// The management-server simulator of tools/, started on 127.0.0.1 with a free port and
-// ended by its PID.
+// The management-server simulator of tools/, started on 127.0.0.1 (or the loopback address
+// given) with a free port and ended by its PID.
 class management_server {
  public:
-  explicit management_server(const temp_dir& dir, std::optional<tls_files> tls = {});
+  explicit management_server(const temp_dir& dir, std::optional<tls_files> tls = {},
+                             std::string host = "127.0.0.1");
 
   unsigned short port() const { return port_; }
   std::string url(const std::string& path = "/heartbeat") const;
@@ -59,6 +60,7 @@ class management_server {
 
  private:
   std::string scheme_;
+  std::string host_;
   std::string script_file_;
   std::string record_file_;
   std::unique_ptr<child_process> process_;
@@ -67,7 +69,7 @@ class management_server {
 
 struct test_pki {
   std::string ca_certificate;
-  tls_files ip_host;     // subject alternative name IP:127.0.0.1
+  tls_files ip_host;     // subject alternative names IP:127.0.0.1 and IP:::1
   tls_files other_host;  // only the name tamro.invalid
 };
 

@@ -25,4 +25,14 @@ unsigned short free_port(int type) {
       .port();
 }
 
+bool has_ipv6_loopback() {
+  namespace ip = boost::asio::ip;
+  boost::asio::io_context io;
+  ip::udp::socket socket(io);
+  boost::system::error_code error;
+  socket.open(ip::udp::v6(), error);
+  if (!error) socket.bind(ip::udp::endpoint(ip::address_v6::loopback(), 0), error);
+  return !error;
+}
+
 }  // namespace tamro::test

@@ -49,6 +49,9 @@ bool wait_until(Predicate predicate, std::chrono::milliseconds limit);
 // A port on 127.0.0.1 that nothing listens on at the moment (type SOCK_STREAM or SOCK_DGRAM).
 unsigned short free_port(int type);
 
+// Whether this host can bind ::1 (IPv6 may be turned off, as in some containers).
+bool has_ipv6_loopback();
+
 }  // namespace tamro::test
 
 #include "tests/support/wait_until.ipp"

@@ -11,11 +11,21 @@ namespace {
 
 using std::chrono::milliseconds;
 
+bool is_ipv6(const std::string& address) { return address.find(':') != std::string::npos; }
+
+// "udp:127.0.0.1:PORT" or "udp6:[::1]:PORT": where snmpd listens and the tools ask.
+std::string transport(const std::string& address, unsigned short port) {
+  return is_ipv6(address) ? "udp6:[" + address + "]:" + std::to_string(port)
+                          : "udp:" + address + ":" + std::to_string(port);
+}
+
 std::string configuration(const snmpd_options& o) {
+  // IPv6 clients are granted access by directives of their own.
+  const std::string family = is_ipv6(o.client_network) ? "6 " : " ";
   std::string text;
-  text += "rocommunity " + o.community + " " + o.client_network + "\n";
+  text += "rocommunity" + family + o.community + " " + o.client_network + "\n";
   if (!o.write_community.empty()) {
-    text += "rwcommunity " + o.write_community + " " + o.client_network + "\n";
+    text += "rwcommunity" + family + o.write_community + " " + o.client_network + "\n";
   }
   text += "sysName " + o.sys_name + "\n";
   text += "sysLocation " + o.sys_location + "\n";
@@ -30,10 +40,10 @@ std::string configuration(const snmpd_options& o) {
 snmpd::snmpd(snmpd_options options) : options_(std::move(options)), port_(free_port(SOCK_DGRAM)) {
   write_file(dir_.file("snmpd.conf"), configuration(options_));
   process_ = std::make_unique<child_process>(
-      std::vector<std::string>{
-          TAMRO_SNMPD, "-f", "-Lo", "-C", "-c", child_path(dir_.file("snmpd.conf")), "-p",
-          child_path(dir_.file("snmpd.pid")), "-M", child_path(dir_.path()), "-m", "",
-          "udp:" + options_.listen_address + ":" + std::to_string(port_)},
+      std::vector<std::string>{TAMRO_SNMPD, "-f", "-Lo", "-C", "-c",
+                               child_path(dir_.file("snmpd.conf")), "-p",
+                               child_path(dir_.file("snmpd.pid")), "-M", child_path(dir_.path()),
+                               "-m", "", transport(options_.listen_address, port_)},
       dir_.file("snmpd.out"),
       std::map<std::string, std::string>{{"SNMP_PERSISTENT_DIR", child_path(dir_.file("persist"))},
                                          {"SNMPCONFPATH", child_path(dir_.path())}});
@@ -54,7 +64,10 @@ snmpd::snmpd(snmpd_options options) : options_(std::move(options)), port_(free_p
 
 snmpd::~snmpd() { stop(); }
 
-std::string snmpd::peer() const { return "127.0.0.1:" + std::to_string(port_); }
+std::string snmpd::peer() const {
+  if (is_ipv6(options_.listen_address)) return transport(options_.listen_address, port_);
+  return "127.0.0.1:" + std::to_string(port_);
+}
 
 std::string snmpd::writable_integer(const std::string& oid, long initial) {
   return "override -rw " + oid + " integer " + std::to_string(initial);

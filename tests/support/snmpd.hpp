@@ -16,8 +16,9 @@ struct snmpd_options {
   std::string sys_name = "tamro-test-device";
   std::string sys_location = "test bench";
   std::string sys_contact = "nobody@example.invalid";
-  std::string listen_address = "127.0.0.1";    // "0.0.0.0" answers on every loopback address
-  std::string client_network = "127.0.0.0/8";  // who may use the communities
+  // "0.0.0.0" answers on every loopback address, "::1" on the IPv6 one.
+  std::string listen_address = "127.0.0.1";
+  std::string client_network = "127.0.0.0/8";  // who may use the communities ("::1/128" for IPv6)
   std::vector<std::string> extra_lines;        // appended to the generated snmpd.conf
 };
 
@@ -32,7 +33,7 @@ class snmpd {
   snmpd& operator=(const snmpd&) = delete;
 
   unsigned short port() const { return port_; }
-  std::string peer() const;  // "127.0.0.1:PORT", for an SNMP session
+  std::string peer() const;  // "127.0.0.1:PORT" or "udp6:[::1]:PORT", for an SNMP session
   pid_t pid() const { return process_->pid(); }
   std::string output() const { return process_->output(); }
   const snmpd_options& options() const { return options_; }
