@@ -248,10 +248,8 @@ bool reactor::run_once() {
   const bool busy = !ready_.empty();
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (interrupt_pending_) {
-      waiter_.clear_interrupt();
-      interrupt_pending_ = false;
-    }
+    // A wake-up asked for from here on interrupts the coming wait (which consumes it).
+    interrupt_pending_ = false;
     if (stopped_) return false;
     read_ready();
     expire_deadlines();
