@@ -220,24 +220,20 @@ void reactor::abandon() {
   for (auto* op : ops) delete op;
 }
 
-void reactor::keys_derived() {
+void reactor::keys_derived() { raise(keys_derived_); }
+
+void reactor::raise(bool& flag) {
   bool interrupt = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    keys_derived_ = true;
+    flag = true;
     interrupt = request_interrupt();
   }
   if (interrupt) waiter_.interrupt();
 }
 
 void reactor::halt() {
-  bool interrupt = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopped_ = true;
-    interrupt = request_interrupt();
-  }
-  if (interrupt) waiter_.interrupt();
+  raise(stopped_);
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 

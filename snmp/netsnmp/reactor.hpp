@@ -91,6 +91,8 @@ class reactor {
   void touch(session_entry& entry);
   void erase(session_entry& entry);
   bool request_interrupt();
+  // Sets a flag of the thread's under the lock and wakes the thread to see it.
+  void raise(bool& flag);
   void halt();
   void take_all(op_list& ops);
   void post(reactor_op* op);
