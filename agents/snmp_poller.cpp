@@ -158,6 +158,12 @@ boost::system::error_code snmp_poller::open_session() {
   return error;
 }
 
+void snmp_poller::close_failed_session() {
+  // The next cycle starts on a fresh session, but for SNMPv3: its engine cost a discovery to
+  // learn, and the service learns a changed one from the device's report by itself.
+  if (session_options_.version != 3) close_session();
+}
+
 void snmp_poller::close_session() { channel_.close(session_); }
 
 bool snmp_poller::cancel() {
@@ -180,8 +186,8 @@ void snmp_poller::on_reply(const boost::property_tree::ptree& reply) {
 
 bool snmp_poller::goes_on(const boost::system::error_code& error) {
   const bool cancelled = error == netsnmp::make_error_code(netsnmp::aborted);
-  // After a failure the next cycle starts on a fresh session; a removed device needs none.
-  if ((error && !cancelled) || retired()) close_session();
+  if (error && !cancelled) close_failed_session();
+  if (retired()) close_session();  // a removed device needs none
 
   if (retired()) {
     if (error)
@@ -230,7 +236,7 @@ void snmp_poller::record_failure(bool timed_out, std::string failure) {
 
 void snmp_poller::fail_cycle(const boost::format& message) {
   log_error(message);
-  close_session();  // the next cycle starts afresh
+  close_failed_session();
   enter(cycle_phase::idle);
 }
 

@@ -86,6 +86,7 @@ class snmp_poller : public agent {
   std::set<std::string> requested_oids() const;
   boost::system::error_code open_session();
   void close_session();
+  void close_failed_session();
   // The next GET of the cycle, or the walk and the heartbeat once the GETs are answered.
   void continue_cycle();
   void send_next_request();

@@ -65,15 +65,15 @@ class TickAccounting(unittest.TestCase):
     def test_default_run_is_estimated_within_the_budget(self):
         plan = [(n, p, bench.ticks_for(n, p, 6, False, False))
                 for n in (1000, 5000, 10000) for p in ("http", "https")]
-        self.assertLess(bench.estimate_seconds(plan, True, True), 35 * 60)
-        quick = bench.estimate_seconds([(200, "http", 3)], True, True)
-        self.assertLess(quick, 3 * 60)
+        self.assertLess(bench.estimate_seconds(plan, True, True, True, [5000], 6), 45 * 60)
+        quick = bench.estimate_seconds([(200, "http", 3)], True, True, True, [200], 3)
+        self.assertLess(quick, 6 * 60)
 
 
 class AgentFigures(unittest.TestCase):
     """A synthetic run: start-up burns 5 s of CPU, every later tick 1 s; 10 devices, 3 ticks."""
 
-    def analyse(self, entries):
+    def analyse(self, entries, **extra):
         tick0, term = 1000.0, 1089.0
         samples = []
         for i in range(int((term + 0.5 - 999.0) / 0.1)):
@@ -86,7 +86,7 @@ class AgentFigures(unittest.TestCase):
         self.addCleanup(shutil.rmtree, folder)
         (folder / "tamro.log").write_text("2026-Dec-08 10:00:00 AB [E] 127.1.0.1 - x\n")
         (folder / "tamro.out").write_text("")
-        result = {"devices": 10, "ticks": 3, "protocol": "https"}
+        result = dict({"devices": 10, "ticks": 3, "protocol": "https"}, **extra)
         bench.analyse_agent(result, samples, entries, tick0, term, term, folder / "tamro.log",
                             folder / "tamro.out")
         return result
@@ -116,6 +116,22 @@ class AgentFigures(unittest.TestCase):
         text = "\n".join(bench.summary_tables([failed, ok], exporters, {}))
         self.assertIn("failed: snmpd did not answer", text)
         self.assertIn("| - | 0.2 × |", text)  # no http figure to compare; https at a quarter
+
+
+    def test_snmpv3_expects_the_answering_devices_and_is_held_to_its_goals(self):
+        v3 = self.analyse([(1030.5, 200, 900, False)], protocol="http", snmpv3=True,
+                          answering=bench.answering_count(10, True))
+        self.assertEqual(v3["expected"], 2 * (9 + 1))  # 9 answer, and the status reporter
+        v2c = self.analyse([(1030.5, 200, 900, False)], protocol="http")
+        v2c["cpu_per_1000"] = v3["cpu_per_1000"] / 3  # v3 at three times the v2c cost
+        v2c["exit_s"] = 0.1
+        exporters = {10: {"cpu_per_1000": v3["cpu_per_1000"] * 2}}
+        text = "\n".join(bench.summary_tables([v2c, v3], {}, {}, exporters))
+        self.assertIn("| 10 (1) |", text)
+        self.assertIn("| 10: CPU at most 2 × v2c | 3.0 × | missed |", text)
+        self.assertIn("| 10: CPU below snmp_exporter's | 0.5 × | met |", text)
+        self.assertIn("| 10: every answering device every tick | 1 / 20 | missed |", text)
+        self.assertNotIn("| 10 | http |", text.split("| devices (silent)")[1])
 
 
 class LogParsing(unittest.TestCase):
@@ -171,13 +187,14 @@ class ExporterScrapes(unittest.TestCase):
         self.assertFalse(bench.scrape_ok(b"# HELP sysDescr\nsnmp_scrape_pdus_returned 0\n"))
 
     @unittest.skipUnless(os.access(bench.EXPORTER, os.X_OK), "snmp_exporter not installed")
-    def test_module_is_accepted_by_snmp_exporter(self):
-        with tempfile.TemporaryDirectory() as folder:
-            path = pathlib.Path(folder) / "snmp.yml"
-            bench.exporter_config(path)
-            check = subprocess.run([bench.EXPORTER, f"--config.file={path}", "--dry-run"],
-                                   capture_output=True, text=True)
-            self.assertEqual(check.returncode, 0, check.stderr)
+    def test_modules_are_accepted_by_snmp_exporter(self):
+        for snmpv3 in (False, True):
+            with tempfile.TemporaryDirectory() as folder:
+                path = pathlib.Path(folder) / "snmp.yml"
+                bench.exporter_config(path, snmpv3)
+                check = subprocess.run([bench.EXPORTER, f"--config.file={path}", "--dry-run"],
+                                       capture_output=True, text=True)
+                self.assertEqual(check.returncode, 0, check.stderr)
 
 
 @unittest.skipUnless(os.access(bench.NGINX, os.X_OK) and os.geteuid() == 0,
@@ -234,13 +251,26 @@ class AgentHome(unittest.TestCase):
         conf = bench.write_agent_home(self.folder, 1, 4000, "http://127.0.0.1:8080/heartbeat", None)
         self.assertIsNone(ElementTree.parse(conf).getroot().find("agent/ca-file"))
 
+    def test_snmpv3_devices_one_in_ten_at_the_silent_port(self):
+        bench.write_agent_home(self.folder, 40, 4000, "http://127.0.0.1:8080/heartbeat", None,
+                               silent_port=4001)
+        devices = ElementTree.parse(self.folder / "config" / "devices.xml").getroot()
+        ports = [d.findtext("udp-port") for d in devices]
+        self.assertEqual(ports.count("4001"), 4)
+        self.assertEqual(bench.answering_count(40, True), 36)
+        self.assertTrue(all(d.findtext("snmp-version") == "v3"
+                            and d.findtext("security-level") == "authPriv" for d in devices))
+
     @unittest.skipUnless(os.access(bench.TAMRO, os.X_OK), "build/tamro not built")
     def test_the_agent_accepts_the_files(self):
-        conf = bench.write_agent_home(self.folder, 3, 4000, "http://127.0.0.1:8080/heartbeat", None)
-        check = subprocess.run([str(bench.TAMRO), "--check", "-c", str(conf)], capture_output=True,
-                               text=True, env=dict(os.environ, TAMRO_HOME=str(self.folder)))
-        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
-        self.assertIn("1 mappings, 3 devices", check.stdout)
+        for silent_port in (None, 4001):
+            conf = bench.write_agent_home(self.folder, 3, 4000, "http://127.0.0.1:8080/heartbeat",
+                                          None, silent_port)
+            check = subprocess.run([str(bench.TAMRO), "--check", "-c", str(conf)],
+                                   capture_output=True, text=True,
+                                   env=dict(os.environ, TAMRO_HOME=str(self.folder)))
+            self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+            self.assertIn("1 mappings, 3 devices", check.stdout)
 
 
 if __name__ == "__main__":

@@ -9,6 +9,7 @@
 
 #include "config/configuration_error.hpp"
 #include "log/logger.hpp"
+#include "snmp/netsnmp/error_category.hpp"
 #include "snmp/netsnmp/library.hpp"
 #include "snmp/netsnmp/library_lock.hpp"
 #include "snmp/settings.hpp"
@@ -100,6 +101,7 @@ void configure_snmp(const boost::property_tree::ptree& snmp_section) {
   (void)registered;
 
   init_snmp("tamro");  // the library initialises itself once; later calls return at once
+  netsnmp::keep_library_texts();
 }
 
 }  // namespace tamro

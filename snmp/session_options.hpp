@@ -8,10 +8,12 @@ namespace tamro::snmp {
 
 enum class security_level { no_auth_no_priv, auth_no_priv, auth_priv };
 enum class auth_protocol { md5, sha, sha224, sha256, sha384, sha512 };
-enum class privacy_protocol { des, aes, aes192, aes256 };
+// The _cisco variants extend the 128-bit localized key to 192 or 256 bits the other way
+// (Reeder's draft rather than Blumenthal's), as some vendors' devices do.
+enum class privacy_protocol { des, aes, aes192, aes256, aes192_cisco, aes256_cisco };
 
-// SNMPv3 user-based security of one device. The passphrases are turned into keys when the
-// session opens and localized to the device's engine once it is discovered.
+// SNMPv3 user-based security of one device. The passphrases are turned into keys once per
+// process, off the I/O thread, and localized to the device's engine once it is discovered.
 struct usm_credentials {
   std::string security_name;
   security_level level = security_level::no_auth_no_priv;

@@ -38,11 +38,16 @@ const std::pair<auth_protocol, const char*> auth_names[] = {
     {auth_protocol::sha224, "SHA-224"}, {auth_protocol::sha256, "SHA-256"},
     {auth_protocol::sha384, "SHA-384"}, {auth_protocol::sha512, "SHA-512"}};
 
+// The first name of a protocol is the one written.
 const std::pair<privacy_protocol, const char*> privacy_names[] = {
     {privacy_protocol::des, "DES"},
     {privacy_protocol::aes, "AES"},
     {privacy_protocol::aes192, "AES-192"},
-    {privacy_protocol::aes256, "AES-256"}};
+    {privacy_protocol::aes256, "AES-256"},
+    {privacy_protocol::aes192_cisco, "AES-192-C"},
+    {privacy_protocol::aes256_cisco, "AES-256-C"},
+    {privacy_protocol::aes192_cisco, "AES192C"},
+    {privacy_protocol::aes256_cisco, "AES256C"}};
 
 }  // namespace
 

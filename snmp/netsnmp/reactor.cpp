@@ -43,8 +43,11 @@ netsnmp_pdu* take_response(netsnmp_pdu* pdu) {
   return copy;
 }
 
+// The code of what the library failed, with its text kept (the lock is held).
 int session_error(const snmp_session* session) {
-  return session != nullptr && session->s_snmp_errno != 0 ? session->s_snmp_errno : SNMPERR_GENERR;
+  return library_error(session != nullptr && session->s_snmp_errno != 0 ? session->s_snmp_errno
+                                                                        : SNMPERR_GENERR)
+      .value();
 }
 
 }  // namespace
@@ -53,12 +56,16 @@ int session_error(const snmp_session* session) {
 // time-outs on the reactor thread), so the callback knows the session's operations. Empty
 // otherwise: a callback from a session close only concerns requests already handed over.
 thread_local reactor::session_entry* reactor::entry_in_call_ = nullptr;
+thread_local bool reactor::reading_ = false;
 
 reactor::reactor(boost::asio::io_context& context)
     : context_(context),
       mutex_(library_mutex()),
       fd_sets_(std::make_unique<fd_sets>()),
-      thread_([this] { run(); }) {}
+      thread_([this] { run(); }) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  keep_library_texts();
+}
 
 reactor::~reactor() {
   halt();
@@ -67,13 +74,37 @@ reactor::~reactor() {
   for (auto* op : ops) delete op;
 }
 
-reactor::session_handle reactor::open(netsnmp_session& parameters) {
+reactor::session_handle reactor::open(netsnmp_session& parameters,
+                                      std::unique_ptr<usm_session> usm) {
   std::lock_guard<std::mutex> lock(mutex_);
   errno = 0;
-  session_handle session = snmp_sess_open(&parameters);
-  if (session == nullptr || stopped_ || find_or_add(session) != nullptr) return session;
+  // What snmp_sess_open does for UDP, with a hook after each parse: it sees the reports the
+  // library drops.
+  netsnmp_transport* transport = netsnmp_tdomain_transport_full(
+      "snmp", parameters.peername, parameters.local_port, "udp,udp6", nullptr);
+  if (transport == nullptr) {
+    parameters.s_snmp_errno = SNMPERR_BAD_ADDRESS;
+    parameters.s_errno = errno;
+    snmp_set_detail(parameters.peername);
+  }
+  session_handle session =
+      transport != nullptr ? snmp_sess_add(&parameters, transport, nullptr, &after_parse) : nullptr;
+  if (session == nullptr) {
+    library_error(parameters.s_snmp_errno);  // the text with the detail of this failure
+    return nullptr;
+  }
+  // The library clears this flag once the session is open, and would then discover an
+  // engine at the first send by waiting for the answer, on the sending thread and under the
+  // lock: discovery is a request of its own here, like any other.
+  snmp_sess_session(session)->flags |= SNMP_FLAGS_DONT_PROBE;
+  session_entry* entry = stopped_ ? nullptr : find_or_add(session);
+  if (entry != nullptr) {
+    entry->usm = std::move(usm);
+    return session;
+  }
+  if (stopped_) return session;
   snmp_sess_close(session);
-  parameters.s_snmp_errno = SNMPERR_GENERR;
+  parameters.s_snmp_errno = library_error(SNMPERR_GENERR).value();
   errno = 0;
   return nullptr;
 }
@@ -107,6 +138,12 @@ void reactor::start(reactor_op* op) {
     if (entry == nullptr) {
       op->state = stopped_ ? reactor_op::cancelled : reactor_op::failed;
       op->library_error = error::bad_session;
+    } else if (entry->usm && !entry->usm->keys_ready()) {
+      // Sent by the reactor's thread once the keys are derived: a discovery too, so that its
+      // answer finds them.
+      entry->ops.push_back(op);
+      op = nullptr;
+      if (!std::exchange(entry->held, true)) held_.push_back(entry->serial);
     } else {
       // Sent here rather than by the reactor thread: no wake-up per request, and requests on
       // one session leave in start order.
@@ -114,7 +151,7 @@ void reactor::start(reactor_op* op) {
       send(*entry, op);
       if (op->state == reactor_op::sent && !refresh_deadline(*entry)) {
         op->state = reactor_op::failed;
-        op->library_error = SNMPERR_GENERR;
+        op->library_error = library_error(SNMPERR_GENERR).value();
       }
       if (op->finished()) {
         entry->ops.pop_back();
@@ -183,20 +220,27 @@ void reactor::abandon() {
   for (auto* op : ops) delete op;
 }
 
-void reactor::halt() {
+void reactor::keys_derived() { raise(keys_derived_); }
+
+void reactor::raise(bool& flag) {
   bool interrupt = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    stopped_ = true;
+    flag = true;
     interrupt = request_interrupt();
   }
   if (interrupt) waiter_.interrupt();
+}
+
+void reactor::halt() {
+  raise(stopped_);
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
 void reactor::take_all(op_list& ops) {
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto& [handle, entry] : table_) {
+    if (entry.usm) entry.usm->release();
     for (auto* op : entry.ops) {
       if (!op->finished()) op->state = reactor_op::cancelled;
       ops.push_back(op);
@@ -206,6 +250,7 @@ void reactor::take_all(op_list& ops) {
   by_serial_.clear();
   deadlines_.clear();
   touched_.clear();
+  held_.clear();
 }
 
 namespace {
@@ -248,11 +293,10 @@ bool reactor::run_once() {
   const bool busy = !ready_.empty();
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (interrupt_pending_) {
-      waiter_.clear_interrupt();
-      interrupt_pending_ = false;
-    }
+    // A wake-up asked for from here on interrupts the coming wait (which consumes it).
+    interrupt_pending_ = false;
     if (stopped_) return false;
+    if (std::exchange(keys_derived_, false)) send_held();
     read_ready();
     expire_deadlines();
     collect(completions_);
@@ -272,6 +316,13 @@ bool reactor::run_once() {
 
 void reactor::send(session_entry& entry, reactor_op* op) {
   op->id = ++last_op_id_;
+  if (entry.usm) {
+    if (const int refused = entry.usm->prepare(*snmp_sess_session(entry.handle))) {
+      op->state = reactor_op::failed;
+      op->library_error = library_error(refused).value();
+      return;
+    }
+  }
   entry_in_call_ = &entry;
   const int request_id = snmp_sess_async_send(entry.handle, op->request, &reactor::library_callback,
                                               reinterpret_cast<void*>(op->id));
@@ -282,9 +333,26 @@ void reactor::send(session_entry& entry, reactor_op* op) {
   } else if (op->state == reactor_op::queued) {
     // Refused without a callback. The request stays ours and is freed with the operation.
     op->state = reactor_op::failed;
-    const int library_error = snmp_sess_session(entry.handle)->s_snmp_errno;
-    op->library_error = library_error != 0 ? library_error : SNMPERR_GENERR;
+    op->library_error = session_error(snmp_sess_session(entry.handle));
   }
+}
+
+void reactor::send_held() {
+  auto kept = held_.begin();
+  for (const auto serial : held_) {
+    const auto found = by_serial_.find(serial);
+    if (found == by_serial_.end()) continue;  // closed meanwhile
+    session_entry& entry = *found->second;
+    if (!entry.usm->keys_ready()) {
+      *kept++ = serial;
+      continue;
+    }
+    entry.held = false;
+    for (auto* op : entry.ops)
+      if (op->state == reactor_op::queued) send(entry, op);
+    touch(entry);  // collect() takes the deadline, or completes what failed
+  }
+  held_.erase(kept, held_.end());
 }
 
 void reactor::read_ready() {
@@ -294,7 +362,9 @@ void reactor::read_ready() {
     session_entry& entry = *found->second;
     NETSNMP_LARGE_FD_SET(entry.socket, &fd_sets_->read);
     entry_in_call_ = &entry;
+    reading_ = true;
     snmp_sess_read2(entry.handle, &fd_sets_->read);
+    reading_ = false;
     entry_in_call_ = nullptr;
     NETSNMP_LARGE_FD_CLR(entry.socket, &fd_sets_->read);
     touch(entry);
@@ -331,7 +401,7 @@ void reactor::collect(op_list& completions) {
       for (auto* op : entry.ops) {
         if (op->state == reactor_op::sent) {
           op->state = reactor_op::failed;
-          op->library_error = SNMPERR_GENERR;
+          op->library_error = library_error(SNMPERR_GENERR).value();
         }
       }
     }
@@ -386,10 +456,26 @@ void reactor::touch(session_entry& entry) {
 }
 
 void reactor::erase(session_entry& entry) {
+  if (entry.usm) entry.usm->release();
   clear_deadline(entry);
   waiter_.unwatch(entry.socket);
   by_serial_.erase(entry.serial);
   table_.erase(entry.handle);  // entry is gone from here on
+}
+
+int reactor::after_parse(netsnmp_session* session, netsnmp_pdu* pdu, int result) {
+  session_entry* entry = entry_in_call_;
+  // A report from an engine the library holds no user for fails to parse and is dropped: the
+  // device no longer has the engine ID the session uses, and names the one it has.
+  if (result != SNMPERR_SUCCESS && entry != nullptr && entry->usm && pdu != nullptr &&
+      pdu->command == SNMP_MSG_REPORT && entry->usm->take_report(*session, *pdu)) {
+    for (auto* op : entry->ops) {
+      if (op->state != reactor_op::sent) continue;
+      op->state = reactor_op::failed;  // rather than a time-out: the next request can succeed
+      op->library_error = library_error(SNMPERR_UNKNOWN_ENG_ID).value();
+    }
+  }
+  return 1;  // the library's verdict stands
 }
 
 int reactor::library_callback(int operation, snmp_session* session, int, netsnmp_pdu* pdu,
@@ -401,8 +487,14 @@ int reactor::library_callback(int operation, snmp_session* session, int, netsnmp
     if (op->id != id) continue;
     // A cancelled request, or one already finished, keeps its state.
     if (op->state != reactor_op::queued && op->state != reactor_op::sent) break;
+    const bool report = pdu != nullptr && pdu->command == SNMP_MSG_REPORT;
+    if (report && entry->usm) entry->usm->take_report(*session, *pdu);
     switch (operation) {
       case NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE:
+        // The device's clock is not the one the request carried (it restarted, or this is
+        // the first authenticated request): the library takes its time from the report and
+        // sends the request again, or reports a security error once out of retries.
+        if (report && snmpv3_get_report_type(pdu) == SNMPERR_NOT_IN_TIME_WINDOW) break;
         op->response = take_response(pdu);
         op->state = reactor_op::received;
         break;
@@ -410,6 +502,10 @@ int reactor::library_callback(int operation, snmp_session* session, int, netsnmp
         op->state = reactor_op::timed_out;
         break;
       case NETSNMP_CALLBACK_OP_RESEND:  // the library re-sends; the request goes on
+        // Out of a read, a resend answers a notInTimeWindow report.
+        if (reading_ && entry->usm && log_debug.enabled())
+          log_debug(boost::format("%1% - SNMP engine time resynchronized") % entry->usm->label());
+        break;
       case NETSNMP_CALLBACK_OP_CONNECT:
         break;
       case NETSNMP_CALLBACK_OP_SEC_ERROR: {

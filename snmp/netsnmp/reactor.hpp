@@ -14,6 +14,7 @@
 
 #include "snmp/netsnmp/reactor_op.hpp"
 #include "snmp/netsnmp/socket_waiter.hpp"
+#include "snmp/netsnmp/usm_session.hpp"
 
 struct snmp_session;
 typedef struct snmp_session netsnmp_session;
@@ -21,7 +22,9 @@ typedef struct snmp_session netsnmp_session;
 namespace tamro::netsnmp {
 
 // Owns the library calls for the sessions opened through it. A request is sent at once by the
-// thread that starts it; the reactor's own thread waits on the sockets of all open sessions,
+// thread that starts it (on an SNMPv3 session whose keys are still being derived, by the
+// reactor's thread once they are); the reactor's own thread waits on the sockets of all open
+// sessions,
 // reads only the ready ones, processes time-outs at the earliest deadline, and hands
 // finished requests to the I/O service as handlers. The library's lock guards the
 // table, every operation in it and every library call on a session; handlers never run
@@ -40,7 +43,8 @@ class reactor {
   // Opens a library session and watches it, under the lock like every other library call
   // (the library is not built to be called from two threads at once). Null when the library
   // refuses (parameters.s_snmp_errno and errno say why) or the socket cannot be watched.
-  session_handle open(netsnmp_session& parameters);
+  // An SNMPv3 session comes with its user-based security.
+  session_handle open(netsnmp_session& parameters, std::unique_ptr<usm_session> usm);
   // Takes the operation, counts it as outstanding work and sends it.
   void start(reactor_op* op);
   // Every operation of the session completes with -22.
@@ -54,6 +58,8 @@ class reactor {
   // The I/O service is going away: ends the thread and frees every operation without
   // calling its handler.
   void abandon();
+  // Master keys were derived: the requests waiting for them go out. Any thread.
+  void keys_derived();
 
  private:
   using clock = std::chrono::steady_clock;
@@ -64,7 +70,9 @@ class reactor {
     std::uint64_t serial = 0;  // never reused, so a stale readiness report finds nothing
     int socket = -1;
     bool touched = false;
-    std::vector<reactor_op*> ops;  // in start order
+    bool held = false;                 // requests wait in `queued` for the keys
+    std::unique_ptr<usm_session> usm;  // SNMPv3
+    std::vector<reactor_op*> ops;      // in start order
     std::optional<clock::time_point> deadline;
   };
   struct fd_sets;
@@ -73,6 +81,7 @@ class reactor {
   bool run_once();
   session_entry* find_or_add(session_handle session);
   void send(session_entry& entry, reactor_op* op);
+  void send_held();
   void read_ready();
   void expire_deadlines();
   void collect(op_list& completions);
@@ -82,6 +91,8 @@ class reactor {
   void touch(session_entry& entry);
   void erase(session_entry& entry);
   bool request_interrupt();
+  // Sets a flag of the thread's under the lock and wakes the thread to see it.
+  void raise(bool& flag);
   void halt();
   void take_all(op_list& ops);
   void post(reactor_op* op);
@@ -89,7 +100,9 @@ class reactor {
 
   static int library_callback(int operation, snmp_session* session, int request_id,
                               netsnmp_pdu* pdu, void* magic);
+  static int after_parse(netsnmp_session* session, netsnmp_pdu* pdu, int result);
   static thread_local session_entry* entry_in_call_;
+  static thread_local bool reading_;  // the call in progress is a read
 
   boost::asio::io_context& context_;
   std::mutex& mutex_;  // the library's, shared by every reactor
@@ -97,6 +110,7 @@ class reactor {
   std::unordered_map<std::uint64_t, session_entry*> by_serial_;
   std::set<std::pair<clock::time_point, std::uint64_t>> deadlines_;
   std::vector<std::uint64_t> touched_;
+  std::vector<std::uint64_t> held_;   // sessions with requests waiting for their keys
   std::vector<std::uint64_t> ready_;  // reactor thread only
   op_list completions_;               // reactor thread only
   std::uint64_t last_serial_ = 0;
@@ -104,6 +118,7 @@ class reactor {
   clock::time_point wake_at_ = clock::time_point::max();  // latest wake-up of the thread
   bool stopped_ = false;
   bool interrupt_pending_ = false;
+  bool keys_derived_ = false;
   std::unique_ptr<fd_sets> fd_sets_;
   socket_waiter waiter_;
   std::thread thread_;  // last: starts once everything above exists

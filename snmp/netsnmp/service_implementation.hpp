@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "snmp/netsnmp/master_keys.hpp"
 #include "snmp/netsnmp/operation.hpp"
 #include "snmp/netsnmp/pdu_implementation.hpp"
 #include "snmp/netsnmp/reactor.hpp"
@@ -15,7 +16,7 @@
 namespace tamro::netsnmp {
 
 // SNMP sessions and asynchronous requests on the library's single-session API; the state is
-// one reactor with its thread.
+// one reactor with its thread, and the SNMPv3 master keys derived so far.
 class service_implementation {
  public:
   using session_handle = void*;
@@ -49,6 +50,7 @@ class service_implementation {
 
  private:
   reactor reactor_;
+  master_keys keys_;  // after the reactor, which it tells of every key derived
 };
 
 }  // namespace tamro::netsnmp

@@ -7,7 +7,8 @@
 namespace tamro::netsnmp {
 
 // Waits for any of many sockets to become readable, with no limit on their number or
-// descriptor values. Also holds the interrupter that wakes a wait from another thread.
+// descriptor values. Also owns the interrupter that wakes a wait from another thread: the
+// wait that an interrupt ends also consumes it, so the next wait sleeps again.
 // One implementation per platform: epoll on Linux, WSAPoll on Windows.
 class socket_waiter {
  public:
@@ -22,8 +23,8 @@ class socket_waiter {
   // Before the socket is closed. Any thread, also during a wait.
   void unwatch(int socket);
 
-  void interrupt();  // any thread
-  void clear_interrupt();
+  // Any thread. Interrupts made before a wait, or during it, end that one wait.
+  void interrupt();
 
   // Waits at most timeout_ms (negative: no limit), then replaces `ready` with the keys of
   // the readable sockets. An interrupt ends the wait but adds no key.

@@ -12,6 +12,7 @@
 
 #include "snmp/netsnmp/error_category.hpp"
 #include "snmp/netsnmp/library.hpp"
+#include "snmp/netsnmp/library_lock.hpp"
 #include "snmp/oid.hpp"
 #include "snmp/response.hpp"
 #include "snmp/service.hpp"
@@ -276,6 +277,12 @@ TEST_F(Service, OpenFailureReportsTheLibraryError) {
   EXPECT_EQ(session, nullptr);
   EXPECT_EQ(error.category(), netsnmp::error_category());
   EXPECT_LT(error.value(), 0);
+  // The text, with what the library said of this failure, was kept where it arose: a message
+  // is formatted without the library's lock, which its caller may hold.
+  std::lock_guard<std::mutex> lock(netsnmp::library_mutex());
+  EXPECT_NE(error.message().find("/nonexistent/folder/socket"), std::string::npos)
+      << error.message();
+  EXPECT_EQ(netsnmp::make_error_code(-24).message(), "Timeout");
 }
 
 TEST_F(Service, StopDrainCompletesEveryRequestOnceAndLaterOnesAtOnce) {

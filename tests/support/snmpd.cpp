@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 
@@ -39,9 +40,17 @@ std::string configuration(const snmpd_options& o) {
 
 snmpd::snmpd(snmpd_options options) : options_(std::move(options)), port_(free_port(SOCK_DGRAM)) {
   write_file(dir_.file("snmpd.conf"), configuration(options_));
+  start();
+}
+
+void snmpd::start() {
+  // With -C the daemon reads only the files named; its persistent state is one of them
+  // once it has stopped.
+  std::string files = child_path(dir_.file("snmpd.conf"));
+  if (std::filesystem::exists(dir_.file("persist/snmpd.conf")))
+    files += "," + child_path(dir_.file("persist/snmpd.conf"));
   process_ = std::make_unique<child_process>(
-      std::vector<std::string>{TAMRO_SNMPD, "-f", "-Lo", "-C", "-c",
-                               child_path(dir_.file("snmpd.conf")), "-p",
+      std::vector<std::string>{TAMRO_SNMPD, "-f", "-Lo", "-C", "-c", files, "-p",
                                child_path(dir_.file("snmpd.pid")), "-M", child_path(dir_.path()),
                                "-m", "", transport(options_.listen_address, port_)},
       dir_.file("snmpd.out"),
@@ -60,6 +69,17 @@ snmpd::snmpd(snmpd_options options) : options_(std::move(options)), port_(free_p
   if (!ready || !process_->running()) {
     throw std::runtime_error("snmpd did not start: " + process_->output());
   }
+}
+
+void snmpd::restart() {
+  stop();
+  start();
+}
+
+void snmpd::reset() {
+  stop();
+  std::filesystem::remove_all(dir_.file("persist"));
+  start();
 }
 
 snmpd::~snmpd() { stop(); }

@@ -53,8 +53,14 @@ class snmpd {
 
   // Ends the daemon with SIGTERM (SIGKILL if it lingers).
   void stop();
+  // Stops it and starts it again on the same port with its persistent state, as a device
+  // reboots: the same SNMPv3 engine ID, its boot count one higher.
+  void restart();
+  // The same without its persistent state: another SNMPv3 engine ID, as a device replaced.
+  void reset();
 
  private:
+  void start();
   std::string run_tool(const std::vector<std::string>& argv, int* exit_code) const;
 
   temp_dir dir_;

@@ -72,18 +72,19 @@ void socket_waiter::interrupt() {
   [[maybe_unused]] const auto written = ::write(impl_->interrupter, &one, sizeof one);
 }
 
-void socket_waiter::clear_interrupt() {
-  std::uint64_t count = 0;
-  [[maybe_unused]] const auto read = ::read(impl_->interrupter, &count, sizeof count);
-}
-
 void socket_waiter::wait(int timeout_ms, std::vector<std::uint64_t>& ready) {
   ready.clear();
   auto* events = impl_->events;
   const int count =
       ::epoll_wait(impl_->poller, events, max_events, timeout_ms < 0 ? -1 : timeout_ms);
   for (int i = 0; i < count; ++i) {
-    if (events[i].data.u64 != interrupter_key) ready.push_back(events[i].data.u64);
+    if (events[i].data.u64 != interrupter_key) {
+      ready.push_back(events[i].data.u64);
+    } else {
+      // The eventfd is level-triggered: left unread, every later wait would return at once.
+      std::uint64_t interrupts = 0;
+      [[maybe_unused]] const auto read = ::read(impl_->interrupter, &interrupts, sizeof interrupts);
+    }
   }
 }
 

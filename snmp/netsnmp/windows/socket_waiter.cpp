@@ -97,8 +97,6 @@ void socket_waiter::interrupt() {
   ::send(impl_->interrupter, &byte, 1, 0);
 }
 
-void socket_waiter::clear_interrupt() { impl_->drain_interrupter(); }
-
 void socket_waiter::wait(int timeout_ms, std::vector<std::uint64_t>& ready) {
   ready.clear();
   impl_->apply_changes();
@@ -106,8 +104,7 @@ void socket_waiter::wait(int timeout_ms, std::vector<std::uint64_t>& ready) {
   const int count =
       ::WSAPoll(polled.data(), static_cast<ULONG>(polled.size()), timeout_ms < 0 ? -1 : timeout_ms);
   if (count <= 0) return;
-  // Wake-ups for watch changes are not the reactor's to clear: drain them here, or the
-  // interrupter would stay readable and every poll would return at once.
+  // Drained here, or the interrupter would stay readable and every poll return at once.
   if (polled[0].revents != 0) impl_->drain_interrupter();
   for (std::size_t i = 1; i < polled.size(); ++i) {
     const auto events = polled[i].revents;
