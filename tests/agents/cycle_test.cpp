@@ -6,7 +6,6 @@
 #include <ctemplate/template.h>
 
 #include <algorithm>
-#include <functional>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -354,17 +353,6 @@ TEST(CyclePhases, EveryEventAtEveryStepLeavesTheCycleSound) {
   EXPECT_GE(scenarios, 14 * 7);
 }
 
-// Heartbeats rendered with this template go to the sender.
-void post_through(scripted_sender& sender, heartbeat_posting& posting, const test::temp_dir& dir,
-                  const std::string& heartbeat_template) {
-  test::write_file(dir.file("heartbeat.xml"), heartbeat_template);
-  boost::property_tree::ptree section;
-  section.put("heartbeat-template", dir.file("heartbeat.xml"));
-  section.put("server-uri", "http://server.test/");
-  posting.configure(read_posting_settings(section));
-  posting.poster().use(sender);
-}
-
 // The status reporter's one step is its post: each way it ends, and a tick that comes while
 // it is in flight.
 TEST(CyclePhases, TheStatusReporterPostsOnceAtATimeAndEachEndIsCounted) {
@@ -384,7 +372,12 @@ TEST(CyclePhases, TheStatusReporterPostsOnceAtATimeAndEachEndIsCounted) {
     boost::asio::io_context io;
     heartbeat_posting posting{io};
     scripted_sender sender{io};
-    post_through(sender, posting, dir, "{{NAME}}");
+    test::write_file(dir.file("heartbeat.xml"), "{{NAME}}");
+    boost::property_tree::ptree section;
+    section.put("heartbeat-template", dir.file("heartbeat.xml"));
+    section.put("server-uri", "http://server.test/");
+    posting.configure(read_posting_settings(section));
+    posting.poster().use(sender);
     host_identity identity;
     identity.name = "tamro";
     status_reporter reporter{io, posting.poster(), identity};
@@ -420,60 +413,6 @@ TEST(CyclePhases, TheStatusReporterPostsOnceAtATimeAndEachEndIsCounted) {
               e.counted_failed ? 1u : 0u);
     EXPECT_EQ(log.count('E') + log.count('W'), e.counted_failed ? 1 : 0) << log.text();
   }
-}
-
-// A device that stays down: its line once for each reason, every failure counted, and one
-// line when it answers again.
-TEST(CyclePhases, ADeviceThatKeepsFailingLogsEachReasonOnceAndItsEnd) {
-  test::temp_dir dir;
-  test::captured_log log;
-  configure_snmp(test::snmp_section(dir));
-  boost::asio::io_context io;
-  heartbeat_posting posting{io};
-  scripted_sender sender{io};
-  post_through(sender, posting, dir, "{{SYS_NAME}}");
-  scripted_channel channel{io};
-  host_identity identity;
-  snmp_poller poller{io, posting.poster(), channel, identity};
-  device_settings settings;
-  settings.address = "10.0.0.1";
-  settings.peer = "10.0.0.1";
-  settings.mapping = std::make_shared<const mapping>(
-      "m", std::vector<std::shared_ptr<const mapper>>{
-               std::make_shared<mappers::oid_variable>("SYS_NAME", sys_name)});
-  poller.reconfigure(settings);
-  const auto settle = [&] {
-    io.restart();
-    io.poll();
-  };
-  const auto cycle = [&](const std::function<void()>& answer) {
-    poller.cycle_start = boost::posix_time::second_clock::universal_time();
-    poller.start_heartbeat();
-    settle();
-    if (channel.in_flight() > 0) answer();
-    settle();
-  };
-  const auto timed_out_before = agent_statistics::global().snmp_timed_out;
-  for (int i = 0; i < 3; ++i) {
-    poller.last_failure.clear();
-    cycle([&] { channel.fail(netsnmp::make_error_code(netsnmp::timed_out)); });
-    EXPECT_EQ(poller.last_failure, "SNMP request failed: Timeout");
-  }
-  channel.open_error =
-      boost::system::errc::make_error_code(boost::system::errc::too_many_files_open);
-  for (int i = 0; i < 2; ++i) cycle([] {});
-  channel.open_error = {};
-  cycle([&] { channel.answer({{sys_name, "up"}}); });
-  ASSERT_EQ(sender.in_flight(), 1u);
-  sender.deliver();
-  settle();
-
-  EXPECT_EQ(agent_statistics::global().snmp_timed_out - timed_out_before, 3u);
-  EXPECT_TRUE(log.has('E', "10.0.0.1 - SNMP response error: Timeout")) << log.text();
-  EXPECT_TRUE(log.has('E', "10.0.0.1 - SNMP response error: Too many open files"));
-  EXPECT_EQ(log.count('E'), 2) << log.text();
-  EXPECT_TRUE(log.has_prefix('I', "10.0.0.1 - SNMP answers again after 5 failed cycles since "))
-      << log.text();
 }
 
 }  // namespace
