@@ -89,7 +89,7 @@ void snmp_poller::start_heartbeat() {
   poll_started_ = std::chrono::steady_clock::now();
   if (const auto error = open_session()) {
     // This device's cycle fails; the others and the status reporter go on.
-    log_error(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
+    log_failure(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
     record_failure(false, "SNMP request failed: " + error.message());
     if (busy()) enter(cycle_phase::idle);  // a resend's
     return;
@@ -205,7 +205,7 @@ bool snmp_poller::goes_on(const boost::system::error_code& error) {
     // Only a stop or a reload cancels, and each reports how many it cancelled.
     if (log_debug.enabled()) log_debug(boost::format("%1% - SNMP request cancelled") % name());
   } else if (error) {
-    log_error(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
+    log_failure(boost::format("%1% - SNMP response error: %2%") % name() % error.message());
     record_failure(error == netsnmp::make_error_code(netsnmp::timed_out),
                    "SNMP request failed: " + error.message());
   } else {
@@ -224,6 +224,8 @@ void snmp_poller::record_answer() {
   last_poll_duration_ = std::chrono::steady_clock::now() - poll_started_;
   answered_ = true;
   ++agent_statistics::global().snmp_answered;
+  if (const auto after = snmp_failures_.succeeded())
+    log_info(boost::format("%1% - SNMP answers again %2%") % name() % *after);
 }
 
 void snmp_poller::record_failure(bool timed_out, std::string failure) {
@@ -234,8 +236,12 @@ void snmp_poller::record_failure(bool timed_out, std::string failure) {
   last_failure = std::move(failure);
 }
 
+void snmp_poller::log_failure(const boost::format& line) {
+  if (const auto shown = snmp_failures_.failed(line.str())) log_error(*shown);
+}
+
 void snmp_poller::fail_cycle(const boost::format& message) {
-  log_error(message);
+  log_failure(message);
   close_failed_session();
   enter(cycle_phase::idle);
 }

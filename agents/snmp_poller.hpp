@@ -17,6 +17,7 @@
 #include "agents/host_identity.hpp"
 #include "agents/snmp_channel.hpp"
 #include "reporting/agent.hpp"
+#include "reporting/repeated_failure.hpp"
 #include "snmp/response_map.hpp"
 #include "snmp/session_options.hpp"
 #include "snmp/table_walk.hpp"
@@ -96,6 +97,8 @@ class snmp_poller : public agent {
   bool goes_on(const boost::system::error_code& error);
   void fail_cycle(const boost::system::error_code& error);
   void fail_cycle(const boost::format& message);  // logged as an error
+  // A failed cycle's error line, unless the log showed it recently.
+  void log_failure(const boost::format& line);
   // Counts the cycle's SNMP outcome, for the metrics and the status line.
   void record_answer();
   void record_failure(bool timed_out, std::string failure);
@@ -127,6 +130,7 @@ class snmp_poller : public agent {
   std::chrono::steady_clock::time_point poll_started_;
   std::optional<std::chrono::steady_clock::duration> last_poll_duration_;
   bool answered_ = false;
+  repeated_failure snmp_failures_;  // what the log shows of them
   // The answer, gathered over the cycle's requests, whose heartbeat waits for its post: a
   // few values rather than a dictionary. Taken once, when the post starts.
   snmp::oid_value_map answer_;

@@ -67,6 +67,8 @@ int application::run(int argc, const char* const argv[]) {
   try {
     process_options(argc, argv);
     if (stop_requested_) return 0;
+    // Standard output carries the test mode's heartbeats, and nothing else.
+    if (once_) log::sink::global().set_console_stream(std::cerr.rdbuf());
     if (verbose_) {
       set_threshold(1);
       set_console(true);
@@ -116,8 +118,8 @@ void application::process_options(int argc, const char* const argv[]) {
 }
 
 void application::report_error(const std::string& message) {
-  // The check already shows log lines on the console; one "Error: " line is enough there.
-  if (!check_) log_error(message);
+  // The test modes show log lines on the console alone; one "Error: " line is enough there.
+  if (!check_ && !once_) log_error(message);
   std::cerr << log::sink::global().console_prefix(log::error) << "Error: " << message << std::endl;
   exit_code_ = 1;
 }
@@ -144,7 +146,8 @@ void application::check_configuration() {
 }
 
 // Polls every device and the status reporter once, shows the heartbeats (and, when posting,
-// the replies) on standard output, and ends when all of them are done.
+// the replies, which are not applied) on standard output, and ends when all of them are
+// done. Log lines go to standard error, never to the service's log file.
 void application::poll_once() {
   platform::raise_open_file_limit();
   start_time_ = clock::now();
@@ -170,20 +173,26 @@ void application::poll_once() {
               << std::endl;
     return true;
   };
+  // A device may answer and its heartbeat still not reach the server: both are counted.
   std::size_t answered = 0;
-  for (const auto& entry : devices_)
-    if (!failed(*entry.second)) ++answered;
-  const bool reporter_failed = failed(reporter_);
+  std::size_t delivered = 0;
+  for (const auto& entry : devices_) {
+    if (entry.second->answered()) ++answered;
+    if (!failed(*entry.second)) ++delivered;
+  }
+  if (!failed(reporter_)) ++delivered;
+  const std::size_t heartbeats = devices_.size() + 1;
   for (const std::string& dropped : devices_.item_errors())
     std::cerr << devices_file_ << ": device not polled: " << dropped << std::endl;
-  std::cerr << answered << " of " << devices_.size() << " devices answered" << std::endl;
+  std::cerr << answered << " of " << devices_.size() << " devices answered, " << delivered << " of "
+            << heartbeats << " heartbeats " << (post_ ? "delivered" : "printed") << std::endl;
   if (devices_.empty()) {
     throw std::runtime_error(devices_.item_errors().empty()
                                  ? "no device to poll: " + devices_file_ + " lists none"
                                  : "no device to poll: every device of " + devices_file_ +
                                        " was dropped (see above)");
   }
-  if (answered < devices_.size() || reporter_failed || !devices_.item_errors().empty())
+  if (answered < devices_.size() || delivered < heartbeats || !devices_.item_errors().empty())
     exit_code_ = 1;
 }
 

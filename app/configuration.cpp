@@ -119,8 +119,8 @@ application::staged_configuration application::read_configuration() {
     staged.findings.push_back(configuration_file_ + ": logging/file: " + log_file +
                               " cannot be written (" + problem +
                               "); nothing would be logged there");
-  if (check_) {
-    // The check reports on the console and leaves the log file alone.
+  if (check_ || once_) {
+    // The test modes report on the console and leave the service's log file alone.
     staged.logging.erase("file");
     staged.logging.put("console", true);
     if (!verbose_) staged.logging.put("level", "warning");

@@ -112,16 +112,22 @@ void agent::post_ended(const post_outcome& outcome) {
     case result::printed:
       last_delivered = cycle_start;
       last_failure.clear();
+      if (const auto after = post_failures_.succeeded())
+        log_info(boost::format("%1% - heartbeats delivered again %2%") % name() % *after);
       heartbeat_delivered();
       break;
     case result::failed:
-      log_error(boost::format("%1% - while sending heartbeat to server: %2%") % name() %
-                outcome.reason);
+      if (const auto line = post_failures_.failed(
+              str(boost::format("%1% - while sending heartbeat to server: %2%") % name() %
+                  outcome.reason)))
+        log_error(*line);
       last_failure = "heartbeat not delivered to " + outcome.server + ": " + outcome.reason;
       heartbeat_lost();
       break;
     case result::empty_reply:
-      log_warning(boost::format("%1% - HTTP response without content received") % name());
+      if (const auto line = post_failures_.failed(
+              str(boost::format("%1% - HTTP response without content received") % name())))
+        log_warning(*line);
       last_failure = "HTTP response without content received from " + outcome.server;
       heartbeat_lost();
       break;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "reporting/cycle_phase.hpp"
+#include "reporting/repeated_failure.hpp"
 #include "reporting/requested_items.hpp"
 
 namespace ctemplate {
@@ -122,6 +123,7 @@ class agent {
   cycle_phase phase_ = cycle_phase::idle;
   cycle_disposition disposition_ = cycle_disposition::none;
   std::int32_t heartbeat_counter_ = 0;
+  repeated_failure post_failures_;  // what the log shows of them
   boost::asio::io_context& io_;
   std::shared_ptr<void> lifetime_;
 };

@@ -11,7 +11,8 @@ namespace tamro {
 struct post_outcome {
   enum class result {
     delivered,    // status 200 and the whole reply read
-    printed,      // written to a transcript instead of posted: counts as delivered, no reply
+    printed,      // written to a transcript (the heartbeat, or its reply): counts as
+                  // delivered; no reply is applied
     failed,       // refused, cut, timed out, not reachable
     empty_reply,  // status 200 without a body to read
     dropped,      // cancelled by a stop or a reload

@@ -10,7 +10,9 @@ namespace tamro {
 
 // The test mode's sender: every heartbeat is written to a transcript instead of being
 // posted, which counts as its delivery; or, given a sender that posts, each heartbeat is
-// posted through it and every reply is written to the transcript.
+// posted through it and every reply is written to the transcript, not applied. Each
+// document of the transcript keeps its XML declaration first, has a comment that names it
+// after that, and ends with a NUL byte.
 class transcript_sender : public heartbeat_sender {
  public:
   transcript_sender(boost::asio::io_context& io, std::ostream& out,

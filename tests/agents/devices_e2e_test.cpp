@@ -1,8 +1,10 @@
 // The agent binary against a real snmpd and the management-server simulator.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <boost/property_tree/ptree.hpp>
 #include <boost/property_tree/xml_parser.hpp>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "tests/app/agent_files.hpp"
+#include "tests/app/scrape.hpp"
 #include "tests/support/agent_support.hpp"
 #include "tests/support/child_process.hpp"
 #include "tests/support/snmpd.hpp"
@@ -476,8 +479,15 @@ TEST(DevicesEndToEnd, UnansweredDeviceIsRetriedAndReloadAndStopCancelWhatIsInFli
   device_run run;
   run.files.snmp = "<timeout>1</timeout>";
   run.start(device("127.0.0.4", free_port(SOCK_DGRAM)));
+  // Asked again after the timeout (whose line the log shows once).
   ASSERT_TRUE(wait_until(
-      [&] { return count(run.files.log(), "127.0.0.4 - SNMP response error: Timeout") >= 2; }, 15s))
+      [&] {
+        const std::string log = run.files.log();
+        const auto timeout = log.find("127.0.0.4 - SNMP response error: Timeout");
+        return timeout != std::string::npos &&
+               log.find("127.0.0.4 - SNMP request sent", timeout) != std::string::npos;
+      },
+      15s))
       << run.files.log();
 
   // Requests that would not end for a minute hold neither a reload nor a stop.
@@ -510,6 +520,58 @@ TEST(DevicesEndToEnd, UnansweredDeviceIsRetriedAndReloadAndStopCancelWhatIsInFli
   EXPECT_EQ(count(run.files.log(), "SNMP response error: "),
             count(run.files.log(), "SNMP response error: Timeout"))
       << "cancelled requests are summed up, not logged one by one";
+}
+
+// A device that never answers and a server that refuses every post, for many ticks: the log
+// shows each failure once, the metrics count them all, and the log says when each ends.
+TEST(DevicesEndToEnd, FailuresThatRepeatAreLoggedOnceAndTheirEndIsLogged) {
+  snmpd_options options;
+  options.listen_address = "0.0.0.0";  // answers 127.0.0.9 once it is pointed there
+  device_run run(options);
+  // A UDP port that takes the requests and never answers.
+  const int silent = ::socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(silent, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(0x7f000009);  // 127.0.0.9
+  ASSERT_EQ(::bind(silent, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  socklen_t length = sizeof address;
+  ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+  const unsigned short metrics_port = free_port(SOCK_STREAM);
+  run.files.snmp = "<timeout>1</timeout><retries>0</retries>";
+  run.files.server_uri =
+      "http://127.0.0.1:" + std::to_string(free_port(SOCK_STREAM)) + "/heartbeat";
+  run.files.agent_extra =
+      "<metrics-listen>127.0.0.1:" + std::to_string(metrics_port) + "</metrics-listen>";
+  run.start(device("127.0.0.9", ntohs(address.sin_port)));
+
+  const auto counted = [&](const std::string& series) {
+    const std::string metrics = get(metrics_port, "/metrics");
+    const auto at = metrics.find(series + " ");
+    return at == std::string::npos ? 0 : std::stoi(metrics.substr(at + series.size() + 1));
+  };
+  ASSERT_TRUE(wait_until(
+      [&] {
+        return counted("tamro_snmp_requests_total{result=\"timeout\"}") >= 3 &&
+               counted("tamro_heartbeats_total{result=\"error\"}") >= 3;
+      },
+      20s))
+      << run.files.log();
+  EXPECT_EQ(count(run.files.log(), "127.0.0.9 - SNMP response error: Timeout"), 1u)
+      << run.files.log();
+  EXPECT_EQ(count(run.files.log(), "<status reporter> - while sending heartbeat to server: "), 1u)
+      << run.files.log();
+
+  // The operator points both where they answer.
+  run.devices = device("127.0.0.9", run.device->port());
+  run.files.server_uri = run.server.url();
+  run.write_home();
+  run.tamro->signal(SIGHUP);
+  EXPECT_TRUE(run.log_shows("[I] 127.0.0.9 - SNMP answers again after ")) << run.files.log();
+  EXPECT_TRUE(run.log_shows("[I] <status reporter> - heartbeats delivered again after "))
+      << run.files.log();
+  EXPECT_EQ(run.stop(), 0);
+  ::close(silent);
 }
 
 }  // namespace

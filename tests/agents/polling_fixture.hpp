@@ -64,7 +64,7 @@ class Polling : public ::testing::Test {
 
   // What the template printed for one device.
   static std::string heartbeat(const std::string& address, const std::string& text) {
-    return "<!-- heartbeat of " + address + " -->\n" + text + "\n";
+    return "<!-- heartbeat of " + address + " -->\n" + text + "\n" + '\0';
   }
 
   test::captured_log log;

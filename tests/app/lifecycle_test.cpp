@@ -81,8 +81,8 @@ TEST(Reload, ABrokenFileKeepsTheRunningConfigurationAndTheNextGoodOneApplies) {
                       "</udp-port><mapping-name>m</mapping-name>"
                       "<heartbeat-interval>1</heartbeat-interval></device></devices>\n";
   run.start(TAMRO_FAST_TICK_BINARY);
-  const std::string unanswered = "127.0.0.2 - SNMP response error";
-  ASSERT_TRUE(run.log_shows(unanswered)) << run.files.log();
+  ASSERT_TRUE(run.log_shows("127.0.0.2 - SNMP response error")) << run.files.log();
+  const std::string unanswered = "127.0.0.2 - SNMP request sent";
 
   const std::string good = read_file(run.files.configuration_file());
   std::string broken = good;

@@ -204,7 +204,7 @@ TEST(OnceMode, PrintsEveryHeartbeatAndTellsWhetherEveryDeviceAnswered) {
   EXPECT_EQ(answered.exit_code, 0) << answered.output;
   EXPECT_TRUE(contains(answered.output, "<!-- heartbeat of 127.0.0.1 -->")) << answered.output;
   EXPECT_TRUE(contains(answered.output, "<!-- heartbeat of <status reporter> -->"));
-  EXPECT_TRUE(contains(answered.output, "1 of 1 devices answered"));
+  EXPECT_TRUE(contains(answered.output, "1 of 1 devices answered, 2 of 2 heartbeats printed\n"));
 
   // A second device whose port has no listener: the run still ends, with exit code 1.
   files.devices = "<devices>" + device("127.0.0.1", device_agent.port()) +
@@ -213,7 +213,8 @@ TEST(OnceMode, PrintsEveryHeartbeatAndTellsWhetherEveryDeviceAnswered) {
   files.write();
   const auto silent = run_tamro(files, {"--once"});
   EXPECT_EQ(silent.exit_code, 1) << silent.output;
-  EXPECT_TRUE(contains(silent.output, "1 of 2 devices answered")) << silent.output;
+  EXPECT_TRUE(contains(silent.output, "1 of 2 devices answered, 2 of 3 heartbeats printed\n"))
+      << silent.output;
   EXPECT_TRUE(contains(silent.output, "127.0.0.2: SNMP request failed: Timeout")) << silent.output;
 }
 
@@ -225,10 +226,24 @@ TEST(OnceMode, EveryUndeliveredHeartbeatAndDroppedDeviceFailsTheRunWithItsReason
   files.mappings = system_mapping;
   files.devices = "<devices>" + device("127.0.0.1", device_agent.port()) + "</devices>\n";
   files.server_uri = server.url();
+  files.agent_extra = "<http-timeout>1</http-timeout>";
   files.write();
+  // The replies are shown, not applied: the files stay as the operator left them.
+  server.script(R"({"interval": 60, "devices": "<devices/>"})");
+  const std::string devices_file = read_file(files.home.file("devices.xml"));
   const auto delivered = run_tamro(files, {"--once", "--post"});
   EXPECT_EQ(delivered.exit_code, 0) << delivered.output;
   EXPECT_TRUE(contains(delivered.output, "<!-- reply to 127.0.0.1 -->")) << delivered.output;
+  EXPECT_TRUE(contains(delivered.output, "1 of 1 devices answered, 2 of 2 heartbeats delivered\n"));
+  EXPECT_EQ(read_file(files.home.file("devices.xml")), devices_file);
+  EXPECT_FALSE(contains(read_file(files.configuration_file()), "heartbeat-interval"));
+
+  // A server that takes the posts and never answers: the device did answer.
+  server.script(R"({"misbehave": "silent"})");
+  const auto frozen = run_tamro(files, {"--once", "--post"});
+  EXPECT_EQ(frozen.exit_code, 1);
+  EXPECT_TRUE(contains(frozen.output, "1 of 1 devices answered, 0 of 2 heartbeats delivered\n"))
+      << frozen.output;
 
   // Nothing listens on the port; then TLS to the plain server. The reason says what to fix.
   const std::string plain = "127.0.0.1:" + std::to_string(server.port());
@@ -255,9 +270,9 @@ TEST(OnceMode, EveryUndeliveredHeartbeatAndDroppedDeviceFailsTheRunWithItsReason
   files.write();
   const auto dropped = run_tamro(files, {"--once"});
   EXPECT_EQ(dropped.exit_code, 1);
-  for (const char* line :
-       {"devices.xml: device not polled: invalid agent IP address: 10.0.0.300\n",
-        "0 of 0 devices answered\n", "Error: no device to poll: every device of "})
+  for (const char* line : {"devices.xml: device not polled: invalid agent IP address: 10.0.0.300\n",
+                           "0 of 0 devices answered, 1 of 1 heartbeats printed\n",
+                           "Error: no device to poll: every device of "})
     EXPECT_TRUE(contains(dropped.output, line)) << line << "\n" << dropped.output;
 
   files.devices = "<devices/>\n";
@@ -265,6 +280,54 @@ TEST(OnceMode, EveryUndeliveredHeartbeatAndDroppedDeviceFailsTheRunWithItsReason
   const auto none = run_tamro(files, {"--once"});
   EXPECT_EQ(none.exit_code, 1);
   EXPECT_TRUE(contains(none.output, "devices.xml lists none\n")) << none.output;
+}
+
+// Standard output as a reader takes it apart: one document per heartbeat, split at the NUL
+// that ends each; everything else on standard error; the service's log file left alone.
+TEST(OnceMode, EachHeartbeatIsAWellFormedDocumentOfItsOwnAndNothingElseIsOnStandardOutput) {
+  snmpd device_agent;
+  agent_files files;
+  files.mappings = system_mapping;
+  files.devices = "<devices>" + device("127.0.0.1", device_agent.port()) + "</devices>\n";
+  files.write();
+  const std::string declaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+  write_file(files.home.file("heartbeat.xml"),
+             declaration + "\n<heartbeat ip=\"{{IP_ADDRESS:xml_escape}}\"/>\n");
+  const std::string errors = files.home.file("errors");
+  child_process tamro({"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>\"" + errors + "\"", TAMRO_BINARY,
+                       "-c", files.configuration_file(), "--once", "-v"},
+                      files.home.file("out"));
+  ASSERT_EQ(tamro.wait(60s), 0) << tamro.output() << read_file(errors);
+  const std::string out = tamro.output();
+
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(out.back(), '\0') << "the last document ends like the others";
+  std::vector<std::string> documents;
+  for (std::size_t start = 0, end; (end = out.find('\0', start)) != std::string::npos;
+       start = end + 1)
+    documents.push_back(out.substr(start, end - start));
+  ASSERT_EQ(documents.size(), 2u) << out;
+  std::set<std::string> names;
+  for (std::size_t i = 0; i < documents.size(); ++i) {
+    const std::string& document = documents[i];
+    SCOPED_TRACE(document);
+    ASSERT_EQ(document.rfind(declaration + "\n<!-- heartbeat of ", 0), 0u);
+    names.insert(document.substr(declaration.size() + 1,
+                                 document.find(" -->") + 4 - declaration.size() - 1));
+    EXPECT_FALSE(contains(document, "[D]")) << "log lines go to standard error";
+    if (!std::string(TAMRO_XMLLINT).empty()) {
+      const std::string file = files.home.file("document" + std::to_string(i));
+      write_file(file, document);
+      child_process lint({TAMRO_XMLLINT, "--noout", file}, file + ".lint");
+      EXPECT_EQ(lint.wait(30s), 0) << lint.output();
+    }
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"<!-- heartbeat of 127.0.0.1 -->",
+                                          "<!-- heartbeat of <status reporter> -->"}));
+  const std::string stderr_text = read_file(errors);
+  EXPECT_TRUE(contains(stderr_text, "[D] 127.0.0.1 - SNMP request sent")) << stderr_text;
+  EXPECT_TRUE(contains(stderr_text, "1 of 1 devices answered, 2 of 2 heartbeats printed\n"));
+  EXPECT_FALSE(boost::filesystem::exists(files.log_file())) << files.log();
 }
 
 }  // namespace
