@@ -130,6 +130,7 @@ void application::check_configuration() {
   const scratch_folder snmp_persistence;
   check_persistent_directory_ = snmp_persistence.path();
   set_console(true);
+  log::sink::global().set_bare_lines(true);
   if (!verbose_) set_threshold(log::warning);
   const unsigned long errors_before = log::sink::global().error_lines();
   reload_configuration();

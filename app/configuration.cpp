@@ -9,7 +9,6 @@
 #include "app/configuration_audit.hpp"
 #include "app/host_discovery.hpp"
 #include "app/paths.hpp"
-#include "app/platform.hpp"
 #include "app/version.hpp"
 #include "config/configuration_error.hpp"
 #include "config/xml_file.hpp"
@@ -73,6 +72,7 @@ struct application::staged_configuration {
   boost::optional<int> reporting_interval;
   // What the files hold that a start reads leniently or ignores.
   std::vector<std::string> findings;
+  std::vector<std::string> warnings;  // no mistake, but worth a line
   std::optional<boost::asio::ip::tcp::endpoint> metrics_listen;
 
   void add(const std::vector<std::string>& more) {
@@ -100,11 +100,8 @@ application::staged_configuration application::read_configuration() {
   staged.add(audit_configuration(tree, configuration_file_));
 
   staged.logging = with_default(root.get_child("logging"), "file", default_log_file());
-  const auto log_file = staged.logging.get<std::string>("file");
-  if (const std::string problem = platform::write_access_problem(log_file); !problem.empty())
-    staged.findings.push_back(configuration_file_ + ": logging/file: " + log_file +
-                              " cannot be written (" + problem +
-                              "); nothing would be logged there");
+  staged.add(audit_log_file(staged.logging.get<std::string>("file"), configuration_file_));
+  staged.warnings = configuration_warnings(tree, configuration_file_);
   if (check_) {
     // The check reports on the console and leaves the log file alone.
     staged.logging.erase("file");
@@ -116,6 +113,7 @@ application::staged_configuration application::read_configuration() {
     staged.metrics_listen = metrics_endpoint(*listen);
   staged.posting = read_posting_settings(
       with_default(root.get_child("agent"), "heartbeat-template", default_heartbeat_template()));
+  staged.add(audit_template(staged.posting.template_name, configuration_file_));
 
   staged.snmp =
       with_default(with_default(root.get_child("snmp"), "mib-directory", default_mib_directory()),
@@ -193,11 +191,12 @@ void application::apply_configuration(staged_configuration& staged) {
     else
       log_warning(finding);
   }
+  for (const std::string& warning : staged.warnings) log_warning(warning);
   agent::configure(staged.posting);
   metrics_endpoint_ = staged.metrics_listen;
 
   mappings_file_ = staged.mappings_file;
-  mappings_.load(staged.mappings);
+  mappings_.load(staged.mappings, mappings_file_);
   devices_file_ = staged.devices_file;
   devices_.load(staged.devices);
   // Lists the server pushes go to the repositories loaded here.
