@@ -161,7 +161,7 @@ void application::read_reporting(const ptree& reporting, staged_configuration& s
     if (!normalize_mac_address(normalized)) throw std::runtime_error("invalid MAC address " + *mac);
     identity.mac_address = normalized;
   } else {
-    identity.mac_address = discover_mac_address();
+    identity.mac_address = discover_mac_address(io_service_, identity.ip_address);
   }
 
   staged.reporting_interval = reporting.get_optional<int>("heartbeat-interval");
