@@ -234,8 +234,14 @@ void application::apply_logging(const ptree& logging) {
 void application::save_reporting_interval(long seconds) {
   ptree tree =
       read_xml_file(configuration_file_, boost::property_tree::xml_parser::trim_whitespace);
-  tree.put("tamro-configuration.reporting.heartbeat-interval", seconds);
+  const char* key = "tamro-configuration.reporting.heartbeat-interval";
+  const std::string before = tree.get(key, std::string("not set"));
+  tree.put(key, seconds);
   write_xml_file(configuration_file_, tree);
+  if (before != std::to_string(seconds))
+    log_info(
+        boost::format("reporting/heartbeat-interval changed by the server: %1% -> %2% s (%3%)") %
+        before % seconds % configuration_file_);
 }
 
 }  // namespace tamro
