@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "app/command_line.hpp"
+#include "app/home_lock.hpp"
 #include "app/paths.hpp"
 #include "app/platform.hpp"
 #include "app/service_installer.hpp"
@@ -188,6 +189,7 @@ void application::poll_once() {
 }
 
 void application::main_loop() {
+  const auto lock = lock_home();
   platform::raise_open_file_limit();
   install_console_control_handler();
   boost::system::error_code error;
