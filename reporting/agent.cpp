@@ -274,7 +274,7 @@ void agent::handle_open(const exchange& stream, const boost::system::error_code&
   if (stream != stream_) return;
   if (error) {
     end_exchange();
-    post_failed(post_failure_text(posting().server, error));
+    post_failed(post_failure_text(posting().server, stream->target(), error));
     return;
   }
   const std::size_t length = stream_->content_length();

@@ -58,6 +58,7 @@ class url_stream::exchange : public std::enable_shared_from_this<exchange> {
   connection* active() const;
 
   option_set options;
+  url target;
 
  private:
   enum class scheme { none, file, http, https };
@@ -93,7 +94,8 @@ void url_stream::exchange::open(const url& target, open_handler done) {
   start(target, std::move(done));
 }
 
-void url_stream::exchange::start(const url& target, open_handler done) {
+void url_stream::exchange::start(const url& next, open_handler done) {
+  target = next;
   const auto& protocol = target.protocol();
   if (protocol == "file") {
     scheme_ = scheme::file;
@@ -248,6 +250,8 @@ url_stream::url_stream(boost::asio::io_context& io, std::shared_ptr<tls_client_c
 url_stream::~url_stream() { exchange_->close(); }
 
 option_set& url_stream::options() { return exchange_->options; }
+
+const url& url_stream::target() const { return exchange_->target; }
 
 void url_stream::open(const url& target, open_handler handler) {
   exchange_->open(target, std::move(handler));
