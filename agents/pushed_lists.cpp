@@ -2,6 +2,7 @@
 
 #include <boost/property_tree/ptree.hpp>
 
+#include "agents/list_change_log.hpp"
 #include "log/logger.hpp"
 
 namespace tamro::agents {
@@ -24,9 +25,11 @@ void pushed_lists::receive_lists(const boost::property_tree::ptree& reply) {
 
   if (const auto devices = reply.get_child_optional("heartbeat-reply.devices")) {
     log_debug("got a list of managed devices from server, will reload");
+    const list_file_snapshot before = devices_file_snapshot(devices_file_);
     devices_.load(*devices);
     try {
       devices_.save_devices(devices_file_);
+      log_list_replaced(before, "device list", "devices");
     } catch (const std::exception& e) {
       log_error(boost::format("could not save changes to %1%: %2%") % devices_file_ % e.what());
       devices_.mark_modified();
@@ -41,9 +44,11 @@ void pushed_lists::save_pending() {
 }
 
 void pushed_lists::save_mappings() {
+  const list_file_snapshot before = mappings_file_snapshot(mappings_file_);
   try {
     mappings_.save(mappings_file_);
     mappings_pending_ = false;
+    log_list_replaced(before, "mapping list", "mappings");
   } catch (const std::exception& e) {
     log_error(boost::format("could not save changes to %1%: %2%") % mappings_file_ % e.what());
     mappings_pending_ = true;

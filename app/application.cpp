@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "app/command_line.hpp"
+#include "app/home_lock.hpp"
 #include "app/paths.hpp"
 #include "app/platform.hpp"
 #include "app/service_installer.hpp"
@@ -132,6 +133,7 @@ void application::check_configuration() {
   const scratch_folder snmp_persistence;
   check_persistent_directory_ = snmp_persistence.path();
   set_console(true);
+  log::sink::global().set_bare_lines(true);
   if (!verbose_) set_threshold(log::warning);
   const unsigned long errors_before = log::sink::global().error_lines();
   reload_configuration();
@@ -197,6 +199,7 @@ void application::poll_once() {
 }
 
 void application::main_loop() {
+  const auto lock = lock_home();
   platform::raise_open_file_limit();
   install_console_control_handler();
   boost::system::error_code error;

@@ -14,7 +14,7 @@ command_line parse_command_line(int argc, const char* const argv[]) {
       ("version,V", "display version information and exit")                  //
       ("verbose,v", "print log messages to standard output at debug level")  //
       ("configuration,c", po::value<std::string>(), "configuration file")    //
-      ("foreground,f", "run in foreground (has no effect under Windows)")    //
+      ("foreground,f", "run in the foreground instead of as a service")      //
       ("check,t",
        "load the configuration, mappings, devices and template, print every "
        "problem found and exit")  //

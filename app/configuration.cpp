@@ -11,7 +11,6 @@
 #include "app/configuration_audit.hpp"
 #include "app/host_discovery.hpp"
 #include "app/paths.hpp"
-#include "app/platform.hpp"
 #include "app/version.hpp"
 #include "config/configuration_error.hpp"
 #include "config/xml_file.hpp"
@@ -114,11 +113,8 @@ application::staged_configuration application::read_configuration() {
   staged.add(audit_configuration(tree, configuration_file_));
 
   staged.logging = with_default(root.get_child("logging"), "file", default_log_file());
-  const auto log_file = staged.logging.get<std::string>("file");
-  if (const std::string problem = platform::write_access_problem(log_file); !problem.empty())
-    staged.findings.push_back(configuration_file_ + ": logging/file: " + log_file +
-                              " cannot be written (" + problem +
-                              "); nothing would be logged there");
+  staged.add(audit_log_file(staged.logging.get<std::string>("file"), configuration_file_));
+  staged.warnings = configuration_warnings(tree, configuration_file_);
   if (check_ || once_) {
     // The test modes report on the console and leave the service's log file alone.
     staged.logging.erase("file");
@@ -149,6 +145,7 @@ application::staged_configuration application::read_configuration() {
     throw configuration_error("invalid server-uri " + staged.posting.server.display_text() +
                               " (heartbeats go to the management server by http:// or "
                               "https://, never to a file)");
+  staged.add(audit_template(staged.posting.template_name, configuration_file_));
 
   staged.snmp =
       with_default(with_default(root.get_child("snmp"), "mib-directory", default_mib_directory()),
@@ -195,7 +192,7 @@ void application::read_reporting(const ptree& reporting, staged_configuration& s
     if (!normalize_mac_address(normalized)) throw std::runtime_error("invalid MAC address " + *mac);
     identity.mac_address = normalized;
   } else {
-    identity.mac_address = discover_mac_address();
+    identity.mac_address = discover_mac_address(io_service_, identity.ip_address);
   }
 
   staged.reporting_interval = reporting.get_optional<int>("heartbeat-interval");
@@ -230,7 +227,7 @@ void application::apply_configuration(staged_configuration& staged) {
   metrics_endpoint_ = staged.metrics_listen;
 
   mappings_file_ = staged.mappings_file;
-  mappings_.load(staged.mappings);
+  mappings_.load(staged.mappings, mappings_file_);
   devices_file_ = staged.devices_file;
   devices_.load(staged.devices);
   // The test modes keep no record: they must not change what the service knows.
@@ -277,8 +274,14 @@ void application::apply_logging(const ptree& logging) {
 void application::save_reporting_interval(long seconds) {
   ptree tree =
       read_xml_file(configuration_file_, boost::property_tree::xml_parser::trim_whitespace);
-  tree.put("tamro-configuration.reporting.heartbeat-interval", seconds);
+  const char* key = "tamro-configuration.reporting.heartbeat-interval";
+  const std::string before = tree.get(key, std::string("not set"));
+  tree.put(key, seconds);
   write_xml_file(configuration_file_, tree);
+  if (before != std::to_string(seconds))
+    log_info(
+        boost::format("reporting/heartbeat-interval changed by the server: %1% -> %2% s (%3%)") %
+        before % seconds % configuration_file_);
 }
 
 }  // namespace tamro

@@ -3,9 +3,16 @@
 #include <algorithm>
 #include <boost/algorithm/string/case_conv.hpp>
 #include <boost/algorithm/string/trim.hpp>
+#include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/ptree.hpp>
+#include <cstdint>
+#include <limits>
+#include <map>
 #include <regex>
+#include <stdexcept>
 
+#include "app/platform.hpp"
+#include "config/xml_file.hpp"
 #include "log/sink.hpp"
 #include "reporting/url.hpp"
 
@@ -23,6 +30,7 @@ struct rule {
   kind type;
   const char* fallback = "";
   std::vector<rule> children = {};
+  bool repeats = false;  // else a second one is a mistake: a start reads only the first
 };
 
 const rule& configuration_rule() {
@@ -49,14 +57,14 @@ const rule& configuration_rule() {
          {"ca-file", kind::text},
          {"ignore-cert-hostname", kind::boolean, "false"},
          {"metrics-listen", kind::text},
-         {"ignore-cert-errors", kind::section, "", {{"error-code", kind::text}}}}},
+         {"ignore-cert-errors", kind::section, "", {{"error-code", kind::text, "", {}, true}}}}},
        {"snmp",
         kind::section,
         "",
         {{"timeout", kind::integer, "the value in force (5 at start)"},
          {"retries", kind::integer, "the value in force (0 at start)"},
          {"mib-directory", kind::text},
-         {"mibs", kind::section, "", {{"mib", kind::text}}},
+         {"mibs", kind::section, "", {{"mib", kind::text, "", {}, true}}},
          {"persistent-directory", kind::text}}},
        {"mappings-file", kind::text},
        {"devices-file", kind::text},
@@ -87,7 +95,8 @@ const rule& mapping_rule() {
                                    {{"name", kind::text},
                                     {"oid", kind::oid},
                                     {"value", kind::text},
-                                    {"transformation", kind::text}}},
+                                    {"transformation", kind::text}},
+                                   true},
                                   {"table",
                                    kind::section,
                                    "",
@@ -98,7 +107,9 @@ const rule& mapping_rule() {
                                      "",
                                      {{"name", kind::text},
                                       {"oid", kind::text},  // the mapping's load checks it
-                                      {"transformation", kind::text}}}}}}}}};
+                                      {"transformation", kind::text}},
+                                     true}},
+                                   true}}}}};
   return mapping;
 }
 
@@ -136,6 +147,17 @@ bool is_integer(const std::string& text) {
   return std::regex_match(text, whole);
 }
 
+// A start reads numbers as 32-bit ones: a longer one counts as absent.
+bool fits_32_bits(const std::string& text) {
+  try {
+    const long long value = std::stoll(text);
+    return value >= std::numeric_limits<std::int32_t>::min() &&
+           value <= std::numeric_limits<std::int32_t>::max();
+  } catch (const std::out_of_range&) {
+    return false;
+  }
+}
+
 // The device list's reading: digits only, at most 65535.
 bool is_port(const std::string& text) {
   static const std::regex digits("[0-9]{1,5}");
@@ -152,15 +174,17 @@ bool is_numeric_oid(const std::string& text) {
 std::string value_problem(const rule& r, const std::string& text) {
   const std::string quoted = "\"" + text + "\"";
   const std::string instead = std::string("; a start uses ") + r.fallback;
+  const char* too_long = " is not a 32-bit number (at most 2147483647)";
   switch (r.type) {
     case kind::boolean:
       return is_boolean(text) ? "" : quoted + " is not true, false, 1 or 0" + instead;
     case kind::integer:
-      return is_integer(text) ? "" : quoted + " is not a whole number" + instead;
+      if (!is_integer(text)) return quoted + " is not a whole number" + instead;
+      return fits_32_bits(text) ? "" : quoted + too_long + instead;
     case kind::count:
-      return is_integer(text) && text.find('-') == std::string::npos
-                 ? ""
-                 : quoted + " is not a whole number, 0 or more" + instead;
+      if (!is_integer(text) || text.find('-') != std::string::npos)
+        return quoted + " is not a whole number, 0 or more" + instead;
+      return fits_32_bits(text) ? "" : quoted + too_long + instead;
     case kind::port:
       return is_port(text) ? "" : quoted + " is not a port number (0 to 65535)" + instead;
     case kind::level:
@@ -182,18 +206,27 @@ std::string value_problem(const rule& r, const std::string& text) {
       }
       const std::string scheme = boost::algorithm::to_lower_copy(server.protocol());
       // The load refuses file: itself. The text may hold a password or a token: not shown.
-      return scheme == "http" || scheme == "https" || scheme == "file"
-                 ? ""
-                 : "\"" + server.display_text() +
-                       "\" is not an http or https URL; no heartbeat would be delivered";
+      const std::string shown = "\"" + server.display_text() + "\"";
+      if (scheme == "file") return "";
+      if (scheme != "http" && scheme != "https")
+        return shown + " is not an http or https URL; no heartbeat would be delivered";
+      return server.host().empty() ? shown + " names no host; no heartbeat would be delivered"
+                                   : "";
     }
     default:
       return "";
   }
 }
 
+// The devices and mappings files are read as written: a community on lines of its own is
+// sent with its line breaks, and never matches.
+bool has_blanks_around(const std::string& text) {
+  return text != boost::algorithm::trim_copy(text);
+}
+
 void audit(const ptree& node, const std::vector<rule>& rules, const std::string& path,
            const std::string& file, std::vector<std::string>& findings) {
+  std::map<std::string, int> seen;
   for (const auto& [name, child] : node) {
     if (name == "<xmlcomment>" || name == "<xmlattr>") continue;
     const std::string key = path + name;
@@ -203,8 +236,16 @@ void audit(const ptree& node, const std::vector<rule>& rules, const std::string&
       findings.push_back(file + ": " + key + ": unknown element, ignored");
       continue;
     }
+    if (++seen[name] == 2 && !known->repeats) {
+      findings.push_back(file + ": " + key + ": given " + std::to_string(node.count(name)) +
+                         " times; a start reads only the first");
+    }
     if (known->type == kind::section) {
       audit(child, known->children, key + "/", file, findings);
+    } else if ((known->type == kind::text || known->type == kind::oid) &&
+               has_blanks_around(child.data())) {
+      findings.push_back(file + ": " + key + ": \"" + child.data() +
+                         "\" has blanks or line breaks around it, which a start keeps");
     } else if (const std::string problem = value_problem(*known, child.data()); !problem.empty()) {
       findings.push_back(file + ": " + key + ": " + problem);
     }
@@ -218,7 +259,9 @@ std::vector<std::string> audit_items(const ptree& root, const rule& item, const 
   std::vector<std::string> findings;
   for (const auto& [name, child] : root) {
     if (name != item.name) continue;
-    const std::string path = label ? name + " " + child.get(label, std::string("?")) + ": " : "";
+    const std::string path =
+        label ? name + " " + boost::algorithm::trim_copy(child.get(label, std::string("?"))) + ": "
+              : "";
     audit(child, item.children, path, file, findings);
   }
   return findings;
@@ -236,6 +279,52 @@ std::vector<std::string> audit_mappings(const ptree& mappings, const std::string
 
 std::vector<std::string> audit_devices(const ptree& devices, const std::string& file) {
   return audit_items(devices, device_rule(), "ip-address", file);
+}
+
+std::vector<std::string> audit_log_file(const std::string& log_file, const std::string& file) {
+  const std::string where = file + ": logging/file: ";
+  std::string problem;
+  boost::system::error_code absent;
+  if (log_file.empty()) {
+    problem = "is empty";
+  } else if (boost::filesystem::is_directory(log_file, absent)) {
+    problem = log_file + " is a folder";
+  } else if (const std::string reason = platform::write_access_problem(log_file); !reason.empty()) {
+    problem = log_file + " cannot be written (" + reason + ")";
+  } else {
+    return {};
+  }
+  return {where + problem + "; nothing would be logged there"};
+}
+
+std::vector<std::string> audit_template(const std::string& template_file, const std::string& file) {
+  std::string text;
+  try {
+    text = read_text_file(template_file);
+  } catch (const std::exception&) {
+    return {};  // the load itself refuses it
+  }
+  if (!boost::algorithm::trim_copy(text).empty()) return {};
+  return {file + ": agent/heartbeat-template: " + template_file +
+          " is empty; no heartbeat would be sent"};
+}
+
+std::vector<std::string> configuration_warnings(const ptree& tree, const std::string& file) {
+  const auto uri = tree.get_optional<std::string>("tamro-configuration.agent.server-uri");
+  if (!uri) return {};
+  std::string host;
+  try {
+    host = boost::algorithm::to_lower_copy(url::from_string(*uri).host());
+  } catch (const std::exception&) {
+    return {};
+  }
+  // ".invalid" never resolves: it is what the package ships until the operator names a server.
+  const std::string placeholder = ".invalid";
+  if (host.size() < placeholder.size() ||
+      host.compare(host.size() - placeholder.size(), placeholder.size(), placeholder) != 0)
+    return {};
+  return {file + ": agent/server-uri: " + *uri +
+          " is a placeholder; name the management server there, or no heartbeat is delivered"};
 }
 
 }  // namespace tamro

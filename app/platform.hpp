@@ -1,5 +1,6 @@
 #pragma once
 
+#include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <string>
 #include <vector>
@@ -12,11 +13,16 @@ const char* default_home();
 std::string home_path(const std::string& home, const char* relative);
 // The signal that asks for a configuration reload (SIGBREAK on Windows, SIGHUP on POSIX).
 int reload_signal();
-// First adapter's hardware address as six bytes; throws std::runtime_error when there is none.
-std::string first_adapter_hardware_address();
-// IPv4 addresses of the network interfaces other than loopback, in the order the system
-// lists them; empty when there is none or the list cannot be read.
-std::vector<std::string> interface_ipv4_addresses();
+struct network_interface {
+  std::string name;
+  bool up = false;  // and running: an interface without a link carries no traffic
+  bool loopback = false;
+  std::string hardware_address;  // six bytes; empty when it has none
+  std::vector<boost::asio::ip::address> addresses;
+};
+// The network interfaces in the order the system lists them; empty when the list cannot be
+// read.
+std::vector<network_interface> network_interfaces();
 // Whether standard output is the journal's stream (the service manager says so in
 // JOURNAL_STREAM), whose lines may carry priority prefixes.
 bool console_is_journal();

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <boost/date_time/posix_time/posix_time.hpp>
 
+#include "agents/list_change_log.hpp"
 #include "agents/snmp_poller.hpp"
 #include "app/application.hpp"
 #include "app/service_status.hpp"
@@ -79,7 +80,7 @@ void application::start_reporter_if_due(boost::posix_time::ptime now) {
 void application::save_changes() {
   if (devices_.is_modified()) {
     try {
-      devices_.save_devices(devices_file_);
+      agents::save_changed_devices(devices_, devices_file_);
     } catch (const std::exception& e) {
       log_error(boost::format("could not save changes to %1%: %2%") % devices_file_ % e.what());
     }

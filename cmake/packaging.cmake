@@ -86,12 +86,32 @@ install(CODE "
 install(DIRECTORY DESTINATION log COMPONENT ${tamro_folders_component})
 install(DIRECTORY DESTINATION snmp/mibs COMPONENT ${tamro_folders_component})
 install(DIRECTORY DESTINATION snmp/persist COMPONENT ${tamro_folders_component})
+# The documents as installed name the version they came with (the version text, the man
+# page's footer, the version label of the metrics), so that after an upgrade they show the
+# version installed, whatever the sources say.
+set(tamro_docs_binary ${PROJECT_BINARY_DIR}/docs)
+set(tamro_version_pattern "[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+")
+foreach(doc configuration.md files.md heartbeat-template.md server-reply.md operating.md tamro.8)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/${doc})
+  file(READ ${PROJECT_SOURCE_DIR}/docs/${doc} tamro_doc)
+  string(REGEX REPLACE "TAMRO (v?)${tamro_version_pattern}" "TAMRO \\1${PROJECT_VERSION}"
+         tamro_doc "${tamro_doc}")
+  string(REGEX REPLACE "version=\"${tamro_version_pattern}\"" "version=\"${PROJECT_VERSION}\""
+         tamro_doc "${tamro_doc}")
+  set(tamro_stamped_doc "")
+  if(EXISTS ${tamro_docs_binary}/${doc})
+    file(READ ${tamro_docs_binary}/${doc} tamro_stamped_doc)
+  endif()
+  if(NOT tamro_stamped_doc STREQUAL tamro_doc)
+    file(WRITE ${tamro_docs_binary}/${doc} "${tamro_doc}")
+  endif()
+endforeach()
 install(FILES
-          ${PROJECT_SOURCE_DIR}/docs/configuration.md
-          ${PROJECT_SOURCE_DIR}/docs/files.md
-          ${PROJECT_SOURCE_DIR}/docs/heartbeat-template.md
-          ${PROJECT_SOURCE_DIR}/docs/server-reply.md
-          ${PROJECT_SOURCE_DIR}/docs/operating.md
+          ${tamro_docs_binary}/configuration.md
+          ${tamro_docs_binary}/files.md
+          ${tamro_docs_binary}/heartbeat-template.md
+          ${tamro_docs_binary}/server-reply.md
+          ${tamro_docs_binary}/operating.md
         DESTINATION share/doc/tamro
         COMPONENT home)
 
@@ -140,7 +160,7 @@ endif()
 
 # --- unit and manual page inside the home (plain installs only) ---------------------------
 
-install(FILES ${PROJECT_SOURCE_DIR}/docs/tamro.8 DESTINATION share/man/man8 COMPONENT home_system)
+install(FILES ${tamro_docs_binary}/tamro.8 DESTINATION share/man/man8 COMPONENT home_system)
 # The unit names /opt/tamro; a home elsewhere gets a copy that names the home instead, ready
 # for `systemctl link HOME/lib/systemd/system/tamro.service`.
 install(CODE "
@@ -155,8 +175,7 @@ install(CODE "
 
 # Debian wants manual pages compressed; gzip -n keeps the archive reproducible.
 set(tamro_man_page ${tamro_packaging_binary}/tamro.8.gz)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/tamro.8)
-execute_process(COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/docs/tamro.8
+execute_process(COMMAND gzip -9 -n -c ${tamro_docs_binary}/tamro.8
                 OUTPUT_FILE ${tamro_man_page}
                 RESULT_VARIABLE tamro_gzip_result)
 if(NOT tamro_gzip_result EQUAL 0)

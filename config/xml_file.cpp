@@ -114,6 +114,31 @@ std::size_t line_nested_too_deep(std::string_view text, int limit) {
   return found;
 }
 
+// The line of a comment that holds the start of another one: "->" or "- ->" where "-->" was
+// meant, which silently swallows everything up to the next comment's end; 0 when there is
+// none.
+std::size_t line_of_unclosed_comment(std::string_view text) {
+  std::size_t line = 1;
+  std::size_t counted = 0;
+  for (std::size_t at = text.find("<!"); at != std::string_view::npos; at = text.find("<!", at)) {
+    if (text.compare(at, 9, "<![CDATA[") == 0) {
+      at = skip_past(text, at + 9, "]]>");
+      continue;
+    }
+    if (text.compare(at, 4, "<!--") != 0) {
+      at += 2;
+      continue;
+    }
+    const std::size_t end = skip_past(text, at + 4, "-->");
+    if (text.substr(at + 4, end - at - 4).find("<!--") != std::string_view::npos) {
+      for (; counted < at; ++counted) line += text[counted] == '\n';
+      return line;
+    }
+    at = end;
+  }
+  return 0;
+}
+
 }  // namespace
 
 boost::property_tree::ptree read_xml_text(const std::string& text, int flags,
@@ -133,8 +158,6 @@ boost::property_tree::ptree read_xml_text(const std::string& text, int flags,
   return tree;
 }
 
-namespace {
-
 std::string read_text_file(const std::string& path) {
   boost::system::error_code ignored;
   if (boost::filesystem::is_directory(path, ignored))
@@ -146,10 +169,13 @@ std::string read_text_file(const std::string& path) {
   return text.str();
 }
 
-}  // namespace
-
 boost::property_tree::ptree read_xml_file(const std::string& path, int flags) {
-  return read_xml_text(read_text_file(path), flags, path);
+  const std::string text = read_text_file(path);
+  if (const std::size_t line = line_of_unclosed_comment(text))
+    throw xml_parser_error(
+        "comment not closed: another comment starts inside it (a comment ends with \"-->\")", path,
+        static_cast<unsigned long>(line));
+  return read_xml_text(text, flags, path);
 }
 
 std::vector<std::string> loose_xml_problems(const std::string& text, const std::string& source) {

@@ -16,8 +16,11 @@ constexpr int max_xml_depth = 64;
 boost::property_tree::ptree read_xml_text(const std::string& text, int flags = 0,
                                           const std::string& source = "");
 
-// As read_xml_text, for a file.
+// As read_xml_text, for a file; also refuses a comment that another comment starts inside
+// (one whose "-->" was mistyped), which the reader would take up to the next comment's end.
 boost::property_tree::ptree read_xml_file(const std::string& path, int flags = 0);
+// The file's bytes; throws xml_parser_error naming the file when it cannot be read.
+std::string read_text_file(const std::string& path);
 
 // What the tree reader lets pass, each as "SOURCE(LINE): TEXT": an end tag that does not
 // match the element it closes (<level>info</levle>), and an element after the end of the

@@ -122,9 +122,13 @@ void sink::write(int level, const std::string& message) {
     const std::string prefix = console_prefix(level);
     console_target_->sputn(prefix.data(), static_cast<std::streamsize>(prefix.size()));
   }
-  stream_ << boost::posix_time::to_simple_string(now) << ' ' << std::hex << std::uppercase
-          << std::setw(8) << std::setfill('0') << thread_number() << std::dec << " ["
-          << level_letter(level) << "] " << one_line(message) << '\n';
+  if (bare_lines_) {
+    stream_ << (level == warning ? "warning: " : "") << one_line(message) << '\n';
+  } else {
+    stream_ << boost::posix_time::to_simple_string(now) << ' ' << std::hex << std::uppercase
+            << std::setw(8) << std::setfill('0') << thread_number() << std::dec << " ["
+            << level_letter(level) << "] " << one_line(message) << '\n';
+  }
   stream_.flush();
 }
 

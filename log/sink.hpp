@@ -48,6 +48,10 @@ class sink {
   // The prefix of a console line of this level: empty unless journal prefixes are on.
   std::string console_prefix(int level) const;
 
+  // Lines of the message alone, without date, thread and level, for a report an operator
+  // reads on the console (the configuration check); warnings then start with "warning: ".
+  void set_bare_lines(bool on) { bare_lines_ = on; }
+
   // Where the console output goes; standard output unless a test redirects it.
   void set_console_stream(std::streambuf* console) { console_stream_ = console; }
 
@@ -69,6 +73,7 @@ class sink {
   std::ofstream file_;
   bool rotate_ = true;
   std::atomic<bool> journal_prefixes_{false};
+  std::atomic<bool> bare_lines_{false};
   std::optional<std::size_t> keep_;  // rotated files kept; all when absent
   boost::posix_time::ptime last_write_;
 };

@@ -1,6 +1,7 @@
 #include "mapping/mapper_factory.hpp"
 
 #include <boost/property_tree/ptree.hpp>
+#include <stdexcept>
 
 #include "mapping/mappers/const_variable.hpp"
 #include "mapping/mappers/oid_variable.hpp"
@@ -15,7 +16,11 @@ std::shared_ptr<const mapper> make_mapper(const std::string& element,
   auto name = node.get<std::string>("name");
   std::shared_ptr<const transformation> transform;
   if (const auto keyword = node.get_optional<std::string>("transformation")) {
-    transform = make_transformation(*keyword);
+    try {
+      transform = make_transformation(*keyword);
+    } catch (const std::exception& e) {
+      throw std::runtime_error(element + " " + name + ": " + e.what());
+    }
   }
   if (element != "variable") return nullptr;
   if (const auto oid = node.get_optional<std::string>("oid")) {

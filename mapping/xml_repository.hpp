@@ -31,7 +31,7 @@ class xml_repository {
 
   // Comments are kept and whitespace is not trimmed. File, parse and missing-root errors
   // propagate and leave the items as they were.
-  void load(const std::string& path) { load(read_root(path)); }
+  void load(const std::string& path) { load(read_root(path), path); }
 
   // The file's root element, for a load that must not start before every file has been
   // read; throws as load(path) does.
@@ -42,13 +42,16 @@ class xml_repository {
   // Reconciles with the items held: every child that yields an item replaces the item under
   // its key (a later duplicate wins), a child that fails is reported and skipped, and every
   // key not delivered again, including one whose new content failed, goes to remove().
-  void load(const boost::property_tree::ptree& node) {
+  // Comments are the operator's notes, not items. source names where the node came from
+  // (a file), for on_item_error's messages.
+  void load(const boost::property_tree::ptree& node, const std::string& source = "") {
     item_errors_.clear();
+    source_ = source;
     std::set<Key> dropped;
     for (const auto& entry : items_) dropped.insert(entry.first);
 
     for (const auto& child : node) {
-      if (child.first == "<xmlattr>") continue;
+      if (child.first == "<xmlattr>" || child.first == "<xmlcomment>") continue;
       try {
         Key key = item_key(child.first, child.second);
         std::shared_ptr<Item> item = create_item(child.first, child.second);
@@ -87,6 +90,8 @@ class xml_repository {
 
  protected:
   virtual void on_item_error(const std::exception& /*e*/) {}
+  // Where the node of the load in progress came from; empty when the caller did not say.
+  const std::string& source() const { return source_; }
   virtual const char* root_name() const = 0;
   virtual void write_attributes(boost::property_tree::ptree& /*tree*/) const {}
   virtual Key item_key(const std::string& element, const boost::property_tree::ptree& node) = 0;
@@ -108,6 +113,7 @@ class xml_repository {
 
   item_map items_;
   std::vector<std::string> item_errors_;
+  std::string source_;
 };
 
 }  // namespace tamro

@@ -37,7 +37,8 @@ void heartbeat_exchange::cancel() {
 
 void heartbeat_exchange::opened(const boost::system::error_code& error) {
   if (error) {
-    failed(post_failure_text(server_, error), error == boost::asio::error::timed_out);
+    failed(post_failure_text(server_, stream_.target(), error),
+           error == boost::asio::error::timed_out);
     return;
   }
   announced_ = stream_.content_length();

@@ -31,17 +31,22 @@ std::string mismatch_hint(const std::string& host) {
          ": use one of those names in server-uri, or give the server a certificate for " + host;
 }
 
-std::string hint(const url& server, const boost::system::error_code& error) {
+// server: the configured URL; reached: where the exchange went, which a redirect may have
+// changed. The hint names the address that failed, and where it came from.
+std::string hint(const url& server, const url& reached, const boost::system::error_code& error) {
   namespace asio_error = boost::asio::error;
-  const std::string host = server.host();
-  const std::string address = host + ":" + std::to_string(server.port());
-  const bool https = server.protocol() == "https";
-  if (!https && server.protocol() != "http") return "";
+  const std::string host = reached.host();
+  const std::string address = host + ":" + std::to_string(reached.port());
+  const bool redirected = reached.host() != server.host() || reached.port() != server.port() ||
+                          reached.protocol() != server.protocol();
+  const std::string source = redirected ? "the redirect from server-uri" : "server-uri";
+  const bool https = reached.protocol() == "https";
+  if (!https && reached.protocol() != "http") return "";
   if (error == asio_error::host_not_found || error == asio_error::host_not_found_try_again ||
       error == asio_error::no_data)
-    return "the host name " + host + " of server-uri does not resolve";
+    return "the host name " + host + " of " + source + " does not resolve";
   if (error == asio_error::connection_refused)
-    return "nothing listens on " + address + ": check the host and port of server-uri";
+    return "nothing listens on " + address + ": check the host and port of " + source;
   if (error == asio_error::timed_out) return address + " did not answer within agent/http-timeout";
   if (error == asio_error::eof || error == asio_error::connection_reset)
     return https ? address + " closed the connection without a reply"
@@ -74,8 +79,9 @@ std::string hint(const url& server, const boost::system::error_code& error) {
 
 }  // namespace
 
-std::string post_failure_text(const url& server, const boost::system::error_code& error) {
-  const std::string advice = hint(server, error);
+std::string post_failure_text(const url& server, const url& reached,
+                              const boost::system::error_code& error) {
+  const std::string advice = hint(server, reached, error);
   return advice.empty() ? error.message() : error.message() + " (" + advice + ")";
 }
 

@@ -48,6 +48,7 @@ class url_stream::exchange : public std::enable_shared_from_this<exchange> {
   connection* active() const;
 
   option_set options;
+  url target;
 
  private:
   enum class scheme { none, http, https };
@@ -80,7 +81,8 @@ void url_stream::exchange::open(const url& target, open_handler done) {
   start(target, std::move(done));
 }
 
-void url_stream::exchange::start(const url& target, open_handler done) {
+void url_stream::exchange::start(const url& next, open_handler done) {
+  target = next;
   const auto& protocol = target.protocol();
   std::shared_ptr<connection> used;
   if (protocol == "http") {
@@ -200,6 +202,8 @@ url_stream::url_stream(boost::asio::io_context& io, std::shared_ptr<tls_client_c
 url_stream::~url_stream() { exchange_->close(); }
 
 option_set& url_stream::options() { return exchange_->options; }
+
+const url& url_stream::target() const { return exchange_->target; }
 
 void url_stream::open(const url& target, open_handler handler) {
   exchange_->open(target, std::move(handler));

@@ -38,6 +38,9 @@ class url_stream {
   // redirects and succeeds on status 200 only.
   void open(const url& target, open_handler handler);
 
+  // The URL the last open went to: the one it was given, or where its redirects led.
+  const url& target() const;
+
   // The Content-Length of the response, 0 when absent; SIZE_MAX before an open.
   std::size_t content_length() const;
   const std::string& content_type() const;

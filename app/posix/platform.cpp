@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <stdexcept>
 
 namespace tamro::platform {
 
@@ -31,34 +30,55 @@ std::string home_path(const std::string& home, const char* relative) {
 
 int reload_signal() { return SIGHUP; }
 
-std::string first_adapter_hardware_address() {
-  ifaddrs* list = nullptr;
-  if (::getifaddrs(&list) != 0) throw std::runtime_error("getifaddrs failed");
-  std::string address;
-  for (const ifaddrs* entry = list; entry && address.empty(); entry = entry->ifa_next) {
-    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_PACKET) continue;
-    if (entry->ifa_flags & IFF_LOOPBACK) continue;
-    const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
-    if (link->sll_halen == 6) address.assign(reinterpret_cast<const char*>(link->sll_addr), 6);
-  }
-  ::freeifaddrs(list);
-  if (address.empty()) throw std::runtime_error("no network adapter with a hardware address");
-  return address;
+namespace {
+
+network_interface& interface_named(std::vector<network_interface>& interfaces, const char* name) {
+  for (network_interface& known : interfaces)
+    if (known.name == name) return known;
+  network_interface added;
+  added.name = name;
+  return interfaces.emplace_back(std::move(added));
 }
 
-std::vector<std::string> interface_ipv4_addresses() {
-  std::vector<std::string> addresses;
+}  // namespace
+
+// getifaddrs lists an interface once per address family: its link entry (the hardware
+// address) and one entry per IP address.
+std::vector<network_interface> network_interfaces() {
+  std::vector<network_interface> interfaces;
   ifaddrs* list = nullptr;
-  if (::getifaddrs(&list) != 0) return addresses;
+  if (::getifaddrs(&list) != 0) return interfaces;
   for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
-    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
-    if (entry->ifa_flags & IFF_LOOPBACK) continue;
-    char text[INET_ADDRSTRLEN];
-    const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-    if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) addresses.emplace_back(text);
+    if (!entry->ifa_name) continue;
+    network_interface& known = interface_named(interfaces, entry->ifa_name);
+    known.up = (entry->ifa_flags & IFF_UP) && (entry->ifa_flags & IFF_RUNNING);
+    known.loopback = entry->ifa_flags & IFF_LOOPBACK;
+    if (!entry->ifa_addr) continue;
+    switch (entry->ifa_addr->sa_family) {
+      case AF_PACKET: {
+        const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
+        if (link->sll_halen == 6)
+          known.hardware_address.assign(reinterpret_cast<const char*>(link->sll_addr), 6);
+        break;
+      }
+      case AF_INET: {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+        known.addresses.push_back(boost::asio::ip::address_v4(ntohl(in->sin_addr.s_addr)));
+        break;
+      }
+      case AF_INET6: {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr);
+        boost::asio::ip::address_v6::bytes_type bytes;
+        std::memcpy(bytes.data(), in6->sin6_addr.s6_addr, bytes.size());
+        known.addresses.push_back(boost::asio::ip::address_v6(bytes, in6->sin6_scope_id));
+        break;
+      }
+      default:
+        break;
+    }
   }
   ::freeifaddrs(list);
-  return addresses;
+  return interfaces;
 }
 
 bool console_is_journal() {

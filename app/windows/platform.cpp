@@ -2,6 +2,7 @@
 
 // winsock2.h must come before windows.h.
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <iphlpapi.h>
 #include <windows.h>
@@ -43,34 +44,50 @@ std::string home_path(const std::string& home, const char* relative) {
 
 int reload_signal() { return SIGBREAK; }
 
-std::string first_adapter_hardware_address() {
-  ULONG size = 0;
-  if (::GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW) {
-    throw std::runtime_error("GetAdaptersInfo failed");
+namespace {
+
+boost::asio::ip::address socket_address(const SOCKET_ADDRESS& address) {
+  if (address.lpSockaddr->sa_family == AF_INET) {
+    const auto* in = reinterpret_cast<const sockaddr_in*>(address.lpSockaddr);
+    return boost::asio::ip::address_v4(ntohl(in->sin_addr.s_addr));
   }
-  std::vector<unsigned char> buffer(size);
-  auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
-  if (::GetAdaptersInfo(adapters, &size) != NO_ERROR || adapters->AddressLength < 6) {
-    throw std::runtime_error("GetAdaptersInfo failed");
-  }
-  return std::string(reinterpret_cast<const char*>(adapters->Address), 6);
+  const auto* in6 = reinterpret_cast<const sockaddr_in6*>(address.lpSockaddr);
+  boost::asio::ip::address_v6::bytes_type bytes;
+  std::memcpy(bytes.data(), in6->sin6_addr.s6_addr, bytes.size());
+  return boost::asio::ip::address_v6(bytes, in6->sin6_scope_id);
 }
 
-std::vector<std::string> interface_ipv4_addresses() {
-  std::vector<std::string> addresses;
-  ULONG size = 0;
-  if (::GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW) return addresses;
-  std::vector<unsigned char> buffer(size);
-  auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
-  if (::GetAdaptersInfo(adapters, &size) != NO_ERROR) return addresses;
-  for (const IP_ADAPTER_INFO* adapter = adapters; adapter; adapter = adapter->Next) {
-    for (const IP_ADDR_STRING* ip = &adapter->IpAddressList; ip; ip = ip->Next) {
-      const std::string text = ip->IpAddress.String;
-      if (!text.empty() && text != "0.0.0.0" && text.rfind("127.", 0) != 0)
-        addresses.push_back(text);
-    }
+}  // namespace
+
+std::vector<network_interface> network_interfaces() {
+  std::vector<network_interface> interfaces;
+  const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+  // The list may grow between the call that sizes it and the one that fills it.
+  ULONG size = 16 * 1024;
+  std::vector<unsigned char> buffer;
+  ULONG result = ERROR_BUFFER_OVERFLOW;
+  for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+    buffer.resize(size);
+    result = ::GetAdaptersAddresses(AF_UNSPEC, flags, nullptr,
+                                    reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
   }
-  return addresses;
+  if (result != NO_ERROR) return interfaces;
+  for (const auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter;
+       adapter = adapter->Next) {
+    network_interface known;
+    known.name = adapter->AdapterName ? adapter->AdapterName : "";
+    known.up = adapter->OperStatus == IfOperStatusUp;
+    known.loopback = adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
+    if (adapter->PhysicalAddressLength == 6)
+      known.hardware_address.assign(reinterpret_cast<const char*>(adapter->PhysicalAddress), 6);
+    for (const auto* unicast = adapter->FirstUnicastAddress; unicast; unicast = unicast->Next) {
+      const auto family = unicast->Address.lpSockaddr ? unicast->Address.lpSockaddr->sa_family : 0;
+      if (family == AF_INET || family == AF_INET6)
+        known.addresses.push_back(socket_address(unicast->Address));
+    }
+    interfaces.push_back(std::move(known));
+  }
+  return interfaces;
 }
 
 // The journal is systemd's.

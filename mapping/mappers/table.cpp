@@ -64,7 +64,11 @@ table::table(const ptree& node) : mapper(required(node, "name", "table")) {
     const std::string column_where = where + " column " + entry.variable;
     entry.oid = numeric_oid(required(child.second, "oid", column_where), column_where);
     if (const auto keyword = child.second.get_optional<std::string>("transformation")) {
-      entry.transform = make_transformation(*keyword);
+      try {
+        entry.transform = make_transformation(*keyword);
+      } catch (const std::exception& e) {
+        throw std::runtime_error(column_where + ": " + e.what());
+      }
     }
     columns_.push_back(std::move(entry));
   }

@@ -81,5 +81,39 @@ TEST_F(PushedLists, UnwritableFilesKeepTheLoadedListsAndAreRetried) {
   EXPECT_NE(test::read_file(mappings_file).find("<name>new</name>"), std::string::npos);
 }
 
+// What the server changed in the operator's files is in the log, one line per write; a list
+// that leaves a file as it was writes nothing and says nothing.
+TEST_F(PushedLists, EachRewriteOfAFileLogsWhatChanged) {
+  boost::filesystem::create_directory(dir.file("config"));
+  const auto device = [](const std::string& address, const std::string& community) {
+    return "<device><ip-address>" + address + "</ip-address><community>" + community +
+           "</community><mapping-name>old</mapping-name></device>";
+  };
+  receive(lists, "<devices>" + device("10.0.0.1", "public") + "</devices>");
+  EXPECT_TRUE(log.has('I',
+                      "device list replaced by the server: 1 devices (1 added, 0 removed, "
+                      "0 changed) (" +
+                          devices_file + ")"))
+      << log.text();
+  receive(lists, mappings("old") + "<devices>" + device("10.0.0.2", "public") +
+                     device("10.0.0.3", "public") + device("10.0.0.1", "private") + "</devices>");
+  EXPECT_TRUE(log.has('I',
+                      "mapping list replaced by the server: 1 mappings (1 added, 0 removed, "
+                      "0 changed) (" +
+                          mappings_file + ")"));
+  EXPECT_TRUE(log.has('I',
+                      "device list replaced by the server: 3 devices (2 added, 0 removed, "
+                      "1 changed) (" +
+                          devices_file + ")"));
+  receive(lists, mappings("old") + "<devices>" + device("10.0.0.3", "public") + "</devices>");
+  EXPECT_TRUE(log.has('I',
+                      "device list replaced by the server: 1 devices (0 added, 2 removed, "
+                      "0 changed) (" +
+                          devices_file + ")"));
+  const int lines = log.count('I');
+  receive(lists, mappings("old") + "<devices>" + device("10.0.0.3", "public") + "</devices>");
+  EXPECT_EQ(log.count('I'), lines) << log.text();
+}
+
 }  // namespace
 }  // namespace tamro::agents

@@ -37,7 +37,7 @@ TEST(CommandLine, VersionAndHelpPrintAndExit) {
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.output.rfind("TAMRO v1.0.2.48224\n\nCommand line options:\n", 0), 0u)
         << help.output;
-    for (const char* text : {"--foreground", "run in foreground (has no effect under Windows)",
+    for (const char* text : {"--foreground", "run in the foreground instead of as a service",
                              "--configuration", "print log messages to standard output at debug"}) {
       EXPECT_NE(help.output.find(text), std::string::npos) << text;
     }

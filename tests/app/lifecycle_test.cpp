@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <boost/filesystem.hpp>
 #include <csignal>
 
 #include "tests/app/agent_files.hpp"
@@ -204,6 +205,42 @@ TEST(Configuration, AcceptedFormsAreNormalisedAndLogged) {
       << run.files.log();
   run.tamro->signal(SIGTERM);
   EXPECT_EQ(run.tamro->wait(20s), 0);
+}
+
+// One agent per home: a second start fails at once, naming the first, while the check and a
+// single poll still run beside it; the lock goes with the process, however it ends.
+TEST(Lifecycle, OneAgentPerHome) {
+  agent_files files;
+  files.write();
+  boost::filesystem::create_directory(files.home.file("config"));
+  const std::map<std::string, std::string> home{{"TAMRO_HOME", files.home.path()}};
+  const auto tamro = [&](const std::string& mode, const std::string& output) {
+    return std::make_unique<child_process>(
+        std::vector<std::string>{TAMRO_BINARY, mode, "-v", "-c", files.configuration_file()},
+        files.home.file(output), home);
+  };
+  const auto started = [](child_process& run) {
+    return wait_until([&] { return contains(run.output(), "MAC address"); }, 10s);
+  };
+  auto first = tamro("-f", "first");
+  ASSERT_TRUE(started(*first)) << first->output();
+
+  const auto second = tamro("-f", "second");
+  EXPECT_EQ(second->wait(20s), 1);
+  EXPECT_TRUE(contains(second->output(), "Error: another TAMRO is running with this home (PID " +
+                                             std::to_string(first->pid()) + ")\n"))
+      << second->output();
+  const auto check = tamro("--check", "check");
+  EXPECT_EQ(check->wait(20s), 0) << check->output();
+  const auto once = tamro("--once", "once");
+  EXPECT_TRUE(once->wait(20s));  // with no device to poll, but it ran
+  EXPECT_FALSE(contains(once->output(), "another TAMRO")) << once->output();
+
+  first->kill();
+  const auto third = tamro("-f", "third");
+  ASSERT_TRUE(started(*third)) << third->output();
+  third->signal(SIGTERM);
+  EXPECT_EQ(third->wait(20s), 0) << third->output();
 }
 
 }  // namespace

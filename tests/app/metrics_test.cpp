@@ -158,7 +158,7 @@ TEST(Metrics, AnEndpointOtherHostsCanReachIsWarnedAbout) {
     const auto check = run_tamro(files, {"--check"});
     EXPECT_EQ(check.exit_code, 0) << check.output;
     EXPECT_TRUE(contains(check.output, " is OK: ")) << check.output;
-    EXPECT_EQ(contains(check.output, std::string("[W] ") + files.configuration_file() +
+    EXPECT_EQ(contains(check.output, "warning: " + files.configuration_file() +
                                          ": agent/metrics-listen: " + e.listen +
                                          " can be reached from other hosts"),
               e.warned)

@@ -70,13 +70,17 @@ TEST(CheckMode, EveryBrokenItemIsReported) {
 
   const auto result = run_tamro(files, {"-t"});
   EXPECT_EQ(result.exit_code, 1);
-  for (const char* line :
-       {"[E] Error while parsing mapping node: unknown transformation: bogus",
-        "[E] Error while parsing device node: item missing not found",
-        "[E] Error while parsing device node: invalid agent IP address: 10.0.0.300",
-        "3 problem(s) found in "}) {
-    EXPECT_TRUE(contains(result.output, line)) << line << "\n" << result.output;
+  // Once each, the transformation with its file, mapping and variable; no log prefixes.
+  for (const std::string& line :
+       {"\nError while parsing mapping node: " + files.home.file("mappings.xml") +
+            ": mapping broken: variable X: unknown transformation: bogus\n",
+        std::string("\nError while parsing device node: item missing not found\n"),
+        std::string("\nError while parsing device node: invalid agent IP address: 10.0.0.300\n"),
+        std::string("\n3 problem(s) found in ")}) {
+    EXPECT_TRUE(contains("\n" + result.output, line)) << line << "\n" << result.output;
   }
+  EXPECT_EQ(result.output.find("unknown transformation"),
+            result.output.rfind("unknown transformation"));
 }
 
 // Each typo that a start reads leniently or ignores is one problem for the check, named with
@@ -147,6 +151,117 @@ TEST(CheckMode, TyposThatAStartGoesPastAreProblems) {
                        "logging/file: /nonexistent-folder/tamro.log cannot be written "
                        "(/nonexistent-folder: No such file or directory)"))
       << result.output;
+}
+
+// What a start silently reads another way than the operator meant, or leaves unused: each is
+// one problem for the check, named with its file and key.
+TEST(CheckMode, WhatAStartReadsOtherwiseOrIgnoresIsAProblem) {
+  struct mistake {
+    std::function<void(agent_files&)> make;
+    std::function<void(const agent_files&)> after_write;  // edits of the written files
+    std::string expected;
+  };
+  // The written configuration names, as its log file, what path() gives for the files.
+  const auto log_file_becomes = [](std::function<std::string(const agent_files&)> path) {
+    return [path](const agent_files& f) {
+      std::string text = read_file(f.configuration_file());
+      text.replace(text.find(f.log_file()), f.log_file().size(), path(f));
+      write_file(f.configuration_file(), text);
+    };
+  };
+  const std::vector<mistake> mistakes = {
+      {[](agent_files& f) { f.agent_extra = "<server-uri>http://127.0.0.1:10/x</server-uri>"; },
+       nullptr, "configuration.xml: agent/server-uri: given 2 times; a start reads only the first"},
+      {[](agent_files& f) {
+         f.snmp = "<timeout>1</timeout><mib-directory>" + f.home.path() + "</mib-directory>" +
+                  "<persistent-directory>" + f.home.path() + "</persistent-directory></snmp><snmp>";
+       },
+       nullptr, "configuration.xml: snmp: given 2 times; a start reads only the first"},
+      {[](agent_files& f) {
+         f.reporting += "<heartbeat-interval>99999999999</heartbeat-interval>";
+       },
+       nullptr,
+       "reporting/heartbeat-interval: \"99999999999\" is not a 32-bit number (at most "
+       "2147483647); a start uses the value in force (300 at start)"},
+      {[](agent_files& f) {
+         f.mappings = system_mapping;
+         f.devices = "<devices>" + device("127.0.0.1", 161) + "</devices>";
+         f.devices.replace(f.devices.find(">public<"), 8, ">\n  public\n<");
+       },
+       nullptr,
+       "devices.xml: device 127.0.0.1: community: \"\\n  public\\n\" has blanks or line "
+       "breaks around it, which a start keeps"},
+      {[](agent_files& f) { f.server_uri = "http:///heartbeat"; }, nullptr,
+       "agent/server-uri: \"http:///heartbeat\" names no host; no heartbeat would be delivered"},
+      {[](agent_files&) {},
+       [](const agent_files& f) { write_file(f.home.file("heartbeat.xml"), "\n"); },
+       "/heartbeat.xml is empty; no heartbeat would be sent"},
+      {[](agent_files&) {}, log_file_becomes([](const agent_files&) { return ""; }),
+       "configuration.xml: logging/file: is empty; nothing would be logged there"},
+      {[](agent_files&) {}, log_file_becomes([](const agent_files& f) { return f.home.path(); }),
+       " is a folder; nothing would be logged there"},
+  };
+  for (const mistake& m : mistakes) {
+    agent_files files;
+    m.make(files);
+    files.write();
+    if (m.after_write) m.after_write(files);
+    const auto result = run_tamro(files, {"--check"});
+    EXPECT_EQ(result.exit_code, 1) << result.output;
+    EXPECT_TRUE(contains(result.output, m.expected)) << m.expected << "\n" << result.output;
+    EXPECT_TRUE(contains(result.output, "\n1 problem(s) found in ")) << result.output;
+  }
+}
+
+// Comments and processing instructions are notes: a load and the check skip them anywhere.
+TEST(CheckMode, CommentsAnywhereAreHarmless) {
+  agent_files files;
+  files.logging += "<!-- the level above -->";
+  files.snmp += "<?some-instruction?>";
+  files.mappings =
+      "<?xml version=\"1.0\"?><!-- top --><mappings version=\"1.0\"><!-- under the root -->"
+      "<mapping><!-- in a mapping --><name>system</name><mappers><!-- among the mappers -->"
+      "<variable><name>SYS_NAME</name><!-- in a variable --><oid>.1.3.6.1.2.1.1.5.0</oid>"
+      "</variable><table><name>T</name><!-- in a table --><column><name>C</name>"
+      "<oid>.1.3.6.1.2.1.2.2.1.2</oid><!-- in a column --></column></table><?pi?></mappers>"
+      "</mapping></mappings>\n";
+  files.devices = "<devices><!-- under the root --><?pi?>" + device("127.0.0.1", 1161) +
+                  "<!-- between devices --></devices>\n";
+  files.devices.insert(files.devices.find("<community>"), "<!-- in a device -->");
+  files.write();
+  const auto result = run_tamro(files, {"--check"});
+  EXPECT_EQ(result.exit_code, 0) << result.output;
+  EXPECT_TRUE(contains(result.output, "is OK: 1 mappings, 1 devices")) << result.output;
+}
+
+// A comment whose end was mistyped would swallow what follows up to the next comment's end:
+// an XML error with the file and the line, not a missing element further on.
+TEST(CheckMode, AMistypedCommentEndIsAnXmlErrorWithItsLine) {
+  agent_files files;
+  files.comment = "<!-- note ->\n  <logging><level>debug</level></logging><!-- another -->";
+  files.write();
+  const auto result = run_tamro(files, {"--check"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_TRUE(contains(result.output, "Error: configuration: " + files.configuration_file() +
+                                          "(3): comment not closed: another comment starts "
+                                          "inside it"))
+      << result.output;
+}
+
+// The package's placeholder server is said, as a warning: the check still passes, so the
+// installed files pass the unit's check before their first start.
+TEST(CheckMode, ThePackagesPlaceholderServerIsAWarning) {
+  agent_files files;
+  files.server_uri = "https://management-server.invalid/heartbeat";
+  files.write();
+  const auto result = run_tamro(files, {"--check"});
+  EXPECT_EQ(result.exit_code, 0) << result.output;
+  EXPECT_TRUE(contains(result.output, "warning: " + files.configuration_file() +
+                                          ": agent/server-uri: "
+                                          "https://management-server.invalid/heartbeat is a "
+                                          "placeholder"))
+      << result.output;
+  EXPECT_TRUE(contains(result.output, "is OK")) << result.output;
 }
 
 TEST(CheckMode, ATemplateThatDoesNotLoadStopsTheCheck) {

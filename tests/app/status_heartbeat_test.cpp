@@ -7,6 +7,7 @@
 #include "tests/app/agent_files.hpp"
 #include "tests/support/agent_support.hpp"
 #include "tests/support/child_process.hpp"
+#include "tests/support/snmpd.hpp"
 
 namespace tamro::test {
 namespace {
@@ -95,6 +96,34 @@ TEST(StatusHeartbeat, ANewIntervalIsWrittenBackKeepingComments) {
       [&] { return contains(run.files.log(), "--- reloading configuration ---"); }, 10s));
   EXPECT_TRUE(contains(read_file(run.files.configuration_file()), "Edited by operator"));
   run.stop();
+}
+
+// The operator finds in the log every change the server made to their files, with the file.
+TEST(StatusHeartbeat, IntervalsTheServerWritesIntoTheFilesAreLogged) {
+  snmpd device_agent;
+  status_run run;
+  run.files.mappings = "<mappings><mapping><name>m</name><mappers/></mapping></mappings>\n";
+  run.files.devices = "<devices><device><ip-address>127.0.0.1</ip-address><udp-port>" +
+                      std::to_string(device_agent.port()) +
+                      "</udp-port><community>public</community><mapping-name>m</mapping-name>"
+                      "<heartbeat-interval>1</heartbeat-interval></device></devices>\n";
+  run.server.script("{\"interval\": 2}");
+  run.start();
+  for (const std::string& line :
+       {"[I] heartbeat interval of 127.0.0.1 changed by the server: 1 -> 2 s (" +
+            run.files.home.file("devices.xml") + ")\n",
+        "[I] reporting/heartbeat-interval changed by the server: not set -> 2 s (" +
+            run.files.configuration_file() + ")\n"})
+    EXPECT_TRUE(wait_until([&] { return contains(run.files.log(), line); }, 15s))
+        << line << run.files.log();
+  run.stop();
+  // Once each: later replies that repeat the interval change nothing.
+  const std::string log = run.files.log();
+  std::size_t lines = 0;
+  for (auto at = log.find("changed by the server"); at != std::string::npos;
+       at = log.find("changed by the server", at + 1))
+    ++lines;
+  EXPECT_EQ(lines, 2u) << log;
 }
 
 TEST(StatusHeartbeat, FailedExchangesAreLoggedAndRetriedAtTheNextTick) {

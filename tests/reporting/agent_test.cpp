@@ -145,6 +145,8 @@ TEST_F(AgentTest, PostCarriesTheRenderedHeartbeatAndTheReplyIsApplied) {
 TEST_F(AgentTest, FailedExchangesLeaveTheAgentIdleAndDue) {
   test::management_server server(dir);
   test::write_file(dir.file("reply.xml"), "<heartbeat-reply/>");
+  // The hint names the address that refused: where the server redirected to.
+  const std::string closed = "127.0.0.1:" + std::to_string(test::free_port(SOCK_STREAM));
   struct failure {
     std::string uri, script;
     char level;
@@ -154,6 +156,10 @@ TEST_F(AgentTest, FailedExchangesLeaveTheAgentIdleAndDue) {
   const failure failures[] = {
       {server.url(), R"({"status": 404})", 'E',
        send_error + http::make_status_error(404).message()},
+      {server.url(), R"({"status": 302, "location": "http://)" + closed + R"(/elsewhere"})", 'E',
+       send_error + boost::system::error_code(boost::asio::error::connection_refused).message() +
+           " (nothing listens on " + closed +
+           ": check the host and port of the redirect from server-uri)"},
       {server.url(), R"({"misbehave": "no-content-length"})", 'W',
        "<test agent> - HTTP response without content received"},
       {"gopher://127.0.0.1/", "{}", 'E',

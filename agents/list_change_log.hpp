@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+#include "agents/agent_repository.hpp"
+#include "mapping/list_file_change.hpp"
+
+namespace tamro::agents {
+
+// The devices and mappings files as they are, before the agent rewrites them.
+list_file_snapshot devices_file_snapshot(const std::string& path);
+list_file_snapshot mappings_file_snapshot(const std::string& path);
+
+// The operator finds every change the agent made to a file in the log, one info line per
+// write, naming the file; a write that left the file as it was logs nothing.
+//
+// A list the server pushed: "device list replaced by the server: 212 devices (3 added,
+// 1 removed, 2 changed) (FILE)"; list is "device list" or "mapping list", items "devices" or
+// "mappings".
+void log_list_replaced(const list_file_snapshot& before, const char* list, const char* items);
+
+// Saves the devices the server changed since the last save (the intervals its replies set,
+// the devices whose mapping its list dropped) and logs what the save changed.
+void save_changed_devices(agent_repository& devices, const std::string& path);
+
+}  // namespace tamro::agents
