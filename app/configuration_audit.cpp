@@ -210,8 +210,7 @@ std::string value_problem(const rule& r, const std::string& text) {
       if (scheme == "file") return "";
       if (scheme != "http" && scheme != "https")
         return shown + " is not an http or https URL; no heartbeat would be delivered";
-      return server.host().empty() ? shown + " names no host; no heartbeat would be delivered"
-                                   : "";
+      return server.host().empty() ? shown + " names no host; no heartbeat would be delivered" : "";
     }
     default:
       return "";
