@@ -5,13 +5,14 @@
 #include <boost/property_tree/ptree.hpp>
 #include <boost/random/mersenne_twister.hpp>
 #include <boost/random/uniform_int_distribution.hpp>
-#include <cctype>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
 #include "agents/device_address.hpp"
 #include "agents/device_session.hpp"
+#include "config/value_syntax.hpp"
 #include "log/logger.hpp"
 #include "reporting/schedule_clock.hpp"
 
@@ -36,17 +37,10 @@ std::string device_address(const ptree& node) {
   return *address;
 }
 
-// Digits only, within 16 bits; anything else counts as absent.
-boost::optional<unsigned> udp_port(const ptree& node) {
+// Anything but a port counts as absent.
+std::optional<unsigned> udp_port(const ptree& node) {
   const auto text = node.get_optional<std::string>("udp-port");
-  if (!text || text->empty() || text->size() > 5) return boost::none;
-  unsigned port = 0;
-  for (const char c : *text) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return boost::none;
-    port = port * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (port > 65535) return boost::none;
-  return port;
+  return text ? parse_port(*text) : std::nullopt;
 }
 
 int snmp_version_code(const std::string& text) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "agents/device_settings.hpp"
+#include "config/value_syntax.hpp"
 #include "snmp/settings.hpp"
 #include "snmp/usm_names.hpp"
 
@@ -64,18 +65,12 @@ std::optional<std::int32_t> bounded(const ptree& device, const char* element, lo
                                     long long highest) {
   const auto text = device.get_optional<std::string>(element);
   if (!text) return std::nullopt;
-  std::size_t used = 0;
-  long long value = 0;
-  try {
-    value = std::stoll(*text, &used);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used == 0 || used != text->size() || value < lowest || value > highest) {
+  const auto value = parse_integer(*text, lowest, highest);
+  if (!value) {
     throw std::runtime_error(std::string(element) + " \"" + *text + "\" is not a number from " +
                              std::to_string(lowest) + " to " + std::to_string(highest));
   }
-  return static_cast<std::int32_t>(value);
+  return static_cast<std::int32_t>(*value);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "app/paths.hpp"
 #include "app/version.hpp"
 #include "config/configuration_error.hpp"
+#include "config/value_syntax.hpp"
 #include "config/xml_file.hpp"
 #include "log/logger.hpp"
 #include "log/sink.hpp"
@@ -49,14 +50,11 @@ boost::asio::ip::tcp::endpoint metrics_endpoint(const std::string& text) {
     host = host.substr(1, host.size() - 2);
   else if (host.find(':') != std::string::npos)
     throw invalid();  // 2001:db8::1:9117 could be an address without a port
-  const std::string port = text.substr(colon + 1);
+  const auto port = parse_port(text.substr(colon + 1));
   boost::system::error_code error;
   const auto address = boost::asio::ip::make_address(host, error);
-  if (error || port.empty() || port.size() > 5 ||
-      port.find_first_not_of("0123456789") != std::string::npos || std::stoul(port) == 0 ||
-      std::stoul(port) > 65535)
-    throw invalid();
-  return {address, static_cast<unsigned short>(std::stoul(port))};
+  if (error || !port || *port == 0) throw invalid();
+  return {address, static_cast<unsigned short>(*port)};
 }
 
 bool is_loopback(const boost::asio::ip::address& address) {

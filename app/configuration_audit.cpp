@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <limits>
 #include <map>
-#include <regex>
 #include <stdexcept>
 
 #include "app/platform.hpp"
+#include "config/value_syntax.hpp"
 #include "config/xml_file.hpp"
 #include "log/sink.hpp"
 #include "reporting/url.hpp"
@@ -142,32 +142,11 @@ bool is_boolean(std::string text) {
   return text == "true" || text == "false" || text == "1" || text == "0";
 }
 
-bool is_integer(const std::string& text) {
-  static const std::regex whole(R"(\s*[-+]?[0-9]+\s*)");
-  return std::regex_match(text, whole);
-}
-
 // A start reads numbers as 32-bit ones: a longer one counts as absent.
 bool fits_32_bits(const std::string& text) {
-  try {
-    const long long value = std::stoll(text);
-    return value >= std::numeric_limits<std::int32_t>::min() &&
-           value <= std::numeric_limits<std::int32_t>::max();
-  } catch (const std::out_of_range&) {
-    return false;
-  }
-}
-
-// The device list's reading: digits only, at most 65535.
-bool is_port(const std::string& text) {
-  static const std::regex digits("[0-9]{1,5}");
-  return std::regex_match(text, digits) && std::stoul(text) <= 65535;
-}
-
-// Answers are keyed by numeric OIDs: a name such as SNMPv2-MIB::sysUpTime.0 never matches.
-bool is_numeric_oid(const std::string& text) {
-  static const std::regex numeric(R"(\.?[0-9]+(\.[0-9]+)*)");
-  return std::regex_match(text, numeric);
+  return parse_integer(text, std::numeric_limits<std::int32_t>::min(),
+                       std::numeric_limits<std::int32_t>::max())
+      .has_value();
 }
 
 // Empty when the value reads as the rule wants; else what is wrong with it.
@@ -179,16 +158,16 @@ std::string value_problem(const rule& r, const std::string& text) {
     case kind::boolean:
       return is_boolean(text) ? "" : quoted + " is not true, false, 1 or 0" + instead;
     case kind::integer:
-      if (!is_integer(text)) return quoted + " is not a whole number" + instead;
+      if (!is_whole_number(text)) return quoted + " is not a whole number" + instead;
       return fits_32_bits(text) ? "" : quoted + too_long + instead;
     case kind::count:
-      if (!is_integer(text) || text.find('-') != std::string::npos)
+      if (!is_whole_number(text) || text.find('-') != std::string::npos)
         return quoted + " is not a whole number, 0 or more" + instead;
       return fits_32_bits(text) ? "" : quoted + too_long + instead;
     case kind::port:
-      return is_port(text) ? "" : quoted + " is not a port number (0 to 65535)" + instead;
+      return parse_port(text) ? "" : quoted + " is not a port number (0 to 65535)" + instead;
     case kind::level:
-      return is_integer(text) || log::level_for_name(boost::algorithm::trim_copy(text))
+      return is_whole_number(text) || log::level_for_name(boost::algorithm::trim_copy(text))
                  ? ""
                  : quoted + " is not a level (off, debug, info, warning, error or a number)" +
                        instead;

@@ -8,7 +8,8 @@ void streambuf::set_targets(std::streambuf* file_target, std::streambuf* console
 }
 
 streambuf::int_type streambuf::overflow(int_type character) {
-  if (traits_type::eq_int_type(character, traits_type::eof())) return traits_type::not_eof(character);
+  if (traits_type::eq_int_type(character, traits_type::eof()))
+    return traits_type::not_eof(character);
   const char_type c = traits_type::to_char_type(character);
   if (console_target_) console_target_->sputc(c);
   if (file_target_) file_target_->sputc(c);

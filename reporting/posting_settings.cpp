@@ -8,6 +8,7 @@
 
 #include "config/configuration_error.hpp"
 #include "config/system_reason.hpp"
+#include "config/value_syntax.hpp"
 #include "reporting/heartbeat_renderer.hpp"
 #include "reporting/post_queue.hpp"
 #include "reporting/tls_client_context.hpp"
@@ -23,10 +24,9 @@ int read_count(const boost::property_tree::ptree& section, const char* key, int 
                int minimum, int maximum) {
   const auto text = section.get_optional<std::string>(key);
   if (!text) return fallback;
-  const auto count = section.get_optional<int>(key);
-  if (!count || *count < minimum || *count > maximum)
-    throw configuration_error(std::string("invalid ") + key + " " + *text);
-  return *count;
+  const auto count = parse_integer(*text, minimum, maximum);
+  if (!count) throw configuration_error(std::string("invalid ") + key + " " + *text);
+  return static_cast<int>(*count);
 }
 
 // Loaded now, so that a file that cannot be read stops the load with its reason instead of

@@ -3,12 +3,12 @@
 #include <boost/format.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <boost/property_tree/xml_parser.hpp>
-#include <cctype>
 #include <cstdint>
 #include <exception>
 #include <istream>
 #include <stdexcept>
 
+#include "config/value_syntax.hpp"
 #include "config/xml_file.hpp"
 #include "log/logger.hpp"
 #include "reporting/agent.hpp"
@@ -112,23 +112,6 @@ void apply_alarms(agent& target, const ptree& reply) {
 }
 
 }  // namespace
-
-bool is_numeric_oid(const std::string& text) {
-  std::size_t i = text.size() > 0 && text[0] == '.' ? 1 : 0;
-  if (i == text.size()) return false;
-  bool digit_before = false;
-  for (; i < text.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (std::isdigit(c)) {
-      digit_before = true;
-    } else if (c == '.' && digit_before) {
-      digit_before = false;
-    } else {
-      return false;
-    }
-  }
-  return digit_before;
-}
 
 void process_reply(agent& target, const std::string& body) {
   ptree document;

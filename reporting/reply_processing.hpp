@@ -11,7 +11,4 @@ class agent;
 // contained; an exception from on_reply propagates.
 void process_reply(agent& target, const std::string& body);
 
-// Whether text is a numeric OID: an optional leading dot, then digit groups joined by dots.
-bool is_numeric_oid(const std::string& text);
-
 }  // namespace tamro

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "config/value_syntax.hpp"
+
 namespace tamro {
 namespace {
 
@@ -80,9 +82,7 @@ url url::from_string(const std::string& text) {
       if (result.host_.find_first_of("[]\\\"<>{}|^`") != std::string::npos) fail(text, "bad host");
     }
     if (!port.empty()) {
-      if (port.size() > 5 || !std::all_of(port.begin(), port.end(), is_digit) ||
-          std::stoul(port) > 65535)
-        fail(text, "bad port");
+      if (!parse_port(port)) fail(text, "bad port");
       result.port_ = port;
     }
   }

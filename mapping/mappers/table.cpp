@@ -7,6 +7,8 @@
 #include <map>
 #include <stdexcept>
 
+#include "config/value_syntax.hpp"
+
 namespace tamro::mappers {
 namespace {
 
@@ -20,22 +22,11 @@ std::string required(const ptree& node, const char* element, const std::string& 
 
 // Digit groups joined by dots, with or without the leading dot; returned with it.
 std::string numeric_oid(std::string text, const std::string& where) {
-  if (!text.empty() && text.front() != '.') text.insert(text.begin(), '.');
-  bool digit_expected = true;
-  for (std::size_t i = 1; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '.' && !digit_expected) {
-      digit_expected = true;
-    } else if (c >= '0' && c <= '9') {
-      digit_expected = false;
-    } else {
-      digit_expected = true;
-      break;
-    }
-  }
-  if (text.size() < 2 || digit_expected) {
-    throw std::runtime_error(where + ": oid \"" + text + "\" is not a numeric OID");
-  }
+  if (!is_numeric_oid(text))
+    throw std::runtime_error(where + ": oid \"" +
+                             (text.empty() || text.front() == '.' ? text : "." + text) +
+                             "\" is not a numeric OID");
+  if (text.front() != '.') text.insert(text.begin(), '.');
   return text;
 }
 

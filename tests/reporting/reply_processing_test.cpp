@@ -218,15 +218,5 @@ TEST_F(ReplyTest, FaultyAlarmIsSkippedAndItsSiblingsAreKept) {
   EXPECT_EQ(log.count('E'), 0);
 }
 
-TEST(NumericOid, OptionalLeadingDotThenDigitGroups) {
-  for (const char* good : {"1", ".1", "1.3.6.1.2.1.1.3.0", ".1.3.6.1.2.1.1.3.0", "0.0"}) {
-    EXPECT_TRUE(is_numeric_oid(good)) << good;
-  }
-  for (const char* bad : {"", ".", "..1", "1..3", "1.3.6.", "$(eth0)", " 1.3", "1.3 ", "1.a", "-1",
-                          "+1", "1,3", "\xd9\xa1"}) {
-    EXPECT_FALSE(is_numeric_oid(bad)) << bad;
-  }
-}
-
 }  // namespace
 }  // namespace tamro
