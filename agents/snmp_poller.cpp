@@ -326,7 +326,9 @@ void snmp_poller::continue_walk(bool timed_out) {
 
 void snmp_poller::handle_walk(const boost::system::error_code& error, snmp::pdu* response) {
   const bool cancelled = error == netsnmp::make_error_code(netsnmp::aborted);
-  if (error && !cancelled && !retired() && disposition() == cycle_disposition::none) {
+  // A device that has answered nothing in this cycle is down rather than quirky.
+  const bool answered = requests_sent_ > 0 || walk_->answered();
+  if (error && !cancelled && answered && !retired() && disposition() == cycle_disposition::none) {
     // Only the columns asked for end: the others may still answer.
     walk_->fail_request(error.message());
     continue_walk(error == netsnmp::make_error_code(netsnmp::timed_out));

@@ -69,6 +69,7 @@ pdu table_walk::next_request() {
 
 void table_walk::take(const netsnmp_pdu& answer) {
   if (asked_.empty()) return;  // nothing was asked: whatever came cannot be placed
+  answered_ = true;
   const long status = error_status(answer);
   if (status == too_big && shrink()) {
     // The same rows are asked again, in smaller pieces.
@@ -154,6 +155,7 @@ void table_walk::take_values(const netsnmp_pdu& answer) {
 }
 
 void table_walk::take_nothing() {
+  answered_ = true;
   complete_asked();
   asked_.clear();
 }

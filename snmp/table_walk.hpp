@@ -43,6 +43,8 @@ class table_walk {
   bool finished() const;
   // Whether every column failed: the walk gathered nothing worth reporting.
   bool failed() const;
+  // Whether the device answered any request of the walk.
+  bool answered() const { return answered_; }
   // The request for the next rows of the columns not finished yet.
   pdu next_request();
   // Takes the answer to the last request; an answer with no request asked gives nothing.
@@ -79,6 +81,7 @@ class table_walk {
   std::size_t max_rows_;
   walk_shape shape_;
   int requests_ = 0;
+  bool answered_ = false;
   std::vector<column> columns_;
   std::vector<std::size_t> asked_;  // the columns of the last request, in its order
   std::vector<failure> failures_;   // not yet handed out
