@@ -125,14 +125,6 @@ class Tables : public test_support::Polling {
             "|{{#MIXED}}{{I}}:{{A}}:{{B}};{{/MIXED}}|{{#SLOW}}{{S}};{{/SLOW}}\n"),
         device(quirky_columns(dir, dir.file("pause"))) {}
 
-  // One cycle of one poller; what it printed.
-  std::string cycle(snmp_poller& poller) {
-    printed.str("");
-    poller.start_heartbeat();
-    run_until_idle();
-    return printed.str();
-  }
-
   test::snmpd device;
 };
 

@@ -72,14 +72,6 @@ class TooBig : public test_support::Polling {
     return count;
   }
 
-  // One cycle of one poller; what it printed.
-  std::string cycle(snmp_poller& poller) {
-    printed.str("");
-    poller.start_heartbeat();
-    run_until_idle();
-    return printed.str();
-  }
-
   std::vector<std::unique_ptr<test::child_process>> devices;
 };
 
@@ -154,9 +146,9 @@ TEST_F(TooBig, AWalkAsksForFewerRowsThenFewerColumnsAndKeepsToThemUntilAReload) 
 
 TEST_F(TooBig, AColumnTheDeviceCannotWalkEndsAloneAndOnlyAllFailingFailsTheCycle) {
   // Column 1 walks; 2 repeats its first row; the values of 3 never fit.
-  const std::vector<std::string> options{
-      "--column",        table_oid + "1:3", "--column",      table_oid + "2:3", "--column",
-      table_oid + "3:3", "--stuck",         table_oid + "2", "--huge",          table_oid + "3"};
+  std::vector<std::string> options{"--stuck", table_oid + "2", "--huge", table_oid + "3"};
+  for (const char* column : {"1", "2", "3"})
+    options.insert(options.end(), {"--column", table_oid + column + ":3"});
   std::string too_long = table_oid + "4";  // more arcs than the SNMP library takes
   for (int arc = 0; arc < 130; ++arc) too_long += ".1";
   struct walk_case {
