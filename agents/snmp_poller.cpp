@@ -60,9 +60,11 @@ void snmp_poller::reconfigure(device_settings settings) {
   // An answer being gathered with other settings is of no use; one asked for with the same
   // is kept, so a server that pushes the whole list with every reply does not throw away
   // the answers of slow devices.
-  const bool answer_serves =
-      !busy() || (session_for(settings) == session_for(settings_) &&
-                  asked_by(settings.mapping.get()) == asked_by(settings_.mapping.get()));
+  const bool same_asks = session_for(settings) == session_for(settings_) &&
+                         asked_by(settings.mapping.get()) == asked_by(settings_.mapping.get());
+  const bool answer_serves = !busy() || same_asks;
+  // What the device took for walks holds for what was asked of it.
+  if (!same_asks) forget_walk_shape();
   settings_ = std::move(settings);
   reinstate();
   if (!answer_serves && disposition() == cycle_disposition::none) discard_answer();
@@ -297,9 +299,9 @@ void snmp_poller::finish_answer() {
     std::set<std::string> columns;
     settings_.mapping->collect_columns(columns);
     if (!columns.empty()) {
-      walk_ =
-          std::make_unique<snmp::table_walk>(columns, settings_.version, mappers::table::max_rows);
-      send_walk_request();
+      walk_ = std::make_unique<snmp::table_walk>(columns, settings_.version,
+                                                 mappers::table::max_rows, walk_shape_);
+      continue_walk(false);
       return;
     }
   }
@@ -317,31 +319,52 @@ void snmp_poller::finish_answer() {
   send_heartbeat();
 }
 
-void snmp_poller::send_walk_request() {
-  enter(cycle_phase::walking);
-  snmp::pdu request = walk_->next_request();
-  send(request, &snmp_poller::handle_walk);
+void snmp_poller::continue_walk(bool timed_out) {
+  for (const auto& failure : walk_->new_failures())
+    log_warning(boost::format("%1% - table column %2% not walked to its end: %3%") % name() %
+                failure.column % failure.reason);
+  if (!walk_->finished()) {
+    enter(cycle_phase::walking);
+    snmp::pdu request = walk_->next_request();
+    send(request, &snmp_poller::handle_walk);
+  } else if (walk_->failed()) {
+    // A heartbeat without its tables would tell the server the device has none.
+    record_failure(timed_out, "table walk error: no column could be walked");
+    fail_cycle(boost::format("%1% - table walk error: no column could be walked") % name());
+  } else {
+    finish_answer();
+  }
 }
 
 void snmp_poller::handle_walk(const boost::system::error_code& error, snmp::pdu* response) {
+  const bool cancelled = error == netsnmp::make_error_code(netsnmp::aborted);
+  // A device that has answered nothing in this cycle is down rather than quirky.
+  const bool answered = requests_sent_ > 0 || walk_->answered();
+  if (error && !cancelled && answered && !retired() && disposition() == cycle_disposition::none) {
+    // Only the columns asked for end: the others may still answer.
+    walk_->fail_request(error.message());
+    continue_walk(error == netsnmp::make_error_code(netsnmp::timed_out));
+    return;
+  }
   if (!goes_on(error)) return;
+  const snmp::walk_shape asked = walk_->current_shape();
   if (response && response->get()) {
     if (const auto refused = snmp::report_error(*response->get())) {
       fail_cycle(refused);
       return;
     }
-    const std::string stopped = walk_->take(*response->get());
-    if (!stopped.empty()) {
-      record_failure(false, "table walk error: " + stopped);
-      fail_cycle(boost::format("%1% - table walk error: %2%") % name() % stopped);
-      return;
-    }
+    walk_->take(*response->get());
+  } else {
+    walk_->take_nothing();
   }
-  if (walk_->finished() || !response || !response->get()) {
-    finish_answer();
-    return;
+  if (walk_->current_shape() != asked) {
+    // Kept for the next cycles: the device will not take more then either.
+    walk_shape_ = walk_->current_shape();
+    if (log_debug.enabled())
+      log_debug(boost::format("%1% - answer too big, walking %2% columns of %3% rows a request") %
+                name() % walk_shape_.columns % walk_shape_.rows);
   }
-  send_walk_request();
+  continue_walk(false);
 }
 
 bool snmp_poller::split_request(std::vector<std::string> oids) {

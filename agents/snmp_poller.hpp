@@ -52,6 +52,9 @@ class snmp_poller : public agent {
   // poller listed again stays.
   void reconfigure(device_settings settings);
   const device_settings& settings() const { return settings_; }
+  // The next walk starts with requests of the full size again (at a reload: the device may
+  // have changed).
+  void forget_walk_shape() { walk_shape_ = {}; }
   // What a session for the current settings is opened with.
   snmp::session_options wanted_session() const;
 
@@ -106,7 +109,8 @@ class snmp_poller : public agent {
   void handle_response(const boost::system::error_code& error, snmp::pdu* response);
   // After the GET: walks the mapping's tables if it has any, then sends the heartbeat.
   void finish_answer();
-  void send_walk_request();
+  // Logs the columns that failed, then asks for more rows or ends the walk.
+  void continue_walk(bool timed_out);
   void handle_walk(const boost::system::error_code& error, snmp::pdu* response);
   // Splits the request the device found too big; false when it cannot be split further.
   bool split_request(std::vector<std::string> oids);
@@ -127,6 +131,8 @@ class snmp_poller : public agent {
   int requests_sent_ = 0;  // in this cycle
   // The walk of the mapping's table columns, after the GET; null at rest.
   std::unique_ptr<snmp::table_walk> walk_;
+  // The walk requests the device took, learnt from its answers too big; until a reload.
+  snmp::walk_shape walk_shape_;
   std::chrono::steady_clock::time_point poll_started_;
   std::optional<std::chrono::steady_clock::duration> last_poll_duration_;
   bool answered_ = false;

@@ -228,6 +228,8 @@ void application::apply_configuration(staged_configuration& staged) {
   mappings_.load(staged.mappings, mappings_file_);
   devices_file_ = staged.devices_file;
   devices_.load(staged.devices);
+  // A reload is how an operator says a device has changed: its walks start full size again.
+  for (const auto& entry : devices_) entry.second->forget_walk_shape();
   // The test modes keep no record: they must not change what the service knows.
   if (!check_ && !once_) {
     alarm_states_.set_path(

@@ -260,12 +260,15 @@ sweep_result sweep(snmp::service& service, boost::asio::io_context& io, int coun
                            devices[i].walk.reset();
                          } else if (!o.walk) {
                            result.values += static_cast<long>(system_group.size());
-                         } else if (!devices[i].walk->take(*response->get()).empty()) {
-                           ++result.errors;
-                           devices[i].walk.reset();
-                         } else if (devices[i].walk->finished()) {
-                           result.values += static_cast<long>(devices[i].walk->values().size());
-                           devices[i].walk.reset();
+                         } else {
+                           devices[i].walk->take(*response->get());
+                           if (!devices[i].walk->new_failures().empty()) {
+                             ++result.errors;
+                             devices[i].walk.reset();
+                           } else if (devices[i].walk->finished()) {
+                             result.values += static_cast<long>(devices[i].walk->values().size());
+                             devices[i].walk.reset();
+                           }
                          }
                          if (running) start(i);
                        });

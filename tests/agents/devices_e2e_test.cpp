@@ -100,6 +100,7 @@ struct device_run {
   std::unique_ptr<snmpd> device;
   std::unique_ptr<child_process> tamro;
   std::string devices;
+  std::string more_mappings;
 
   explicit device_run(snmpd_options options = {}) {
     const std::string script = files.home.file("mac.sh");
@@ -123,7 +124,8 @@ struct device_run {
     files.write();
     write_file(files.home.file("heartbeat.xml"),
                read_file(std::string(TAMRO_SOURCE_DIR) + "/etc/heartbeat.xml"));
-    write_file(files.home.file("mappings.xml"), "<mappings>" + bench_mapping() + "</mappings>");
+    write_file(files.home.file("mappings.xml"),
+               "<mappings>" + bench_mapping() + more_mappings + "</mappings>");
     write_file(files.home.file("devices.xml"), "<devices>" + devices + "</devices>");
   }
 
@@ -290,6 +292,41 @@ TEST(DevicesEndToEnd, ReloadRecyclesEveryPollerWithoutResettingItsTiming) {
   EXPECT_EQ(count(log, "127.0.0.1 - SNMP poller recycled"), 1u);
   EXPECT_EQ(count(log, "127.0.0.2 - SNMP poller recycled"), 1u);
   EXPECT_EQ(count(log, "SNMP poller created"), 2u);
+  EXPECT_EQ(run.stop(), 0);
+}
+
+// A device whose walks were too big is asked with requests of the full size again after a
+// reload: the reload may be because it changed.
+TEST(DevicesEndToEnd, AReloadForgetsHowSmallTheWalksOfADeviceHadToBe) {
+  device_run run;
+  const std::string column = ".1.3.6.1.4.1.99999.71.";
+  child_process walked({TAMRO_PYTHON3, std::string(TAMRO_SOURCE_DIR) + "/tools/too_big_device.py",
+                        "--most", "2", "--column", column + "1:2", "--column", column + "2:2"},
+                       run.files.home.file("walked.out"));
+  ASSERT_TRUE(wait_until([&] { return walked.output().find('\n') != std::string::npos; }, 10s));
+  const auto port = static_cast<unsigned short>(std::stoi(walked.output().substr(13)));
+  // 25, 12, 6 and 3 rows of the two columns are too big; one row fits.
+  const auto too_big = [&] { return count(walked.output(), "tooBig\n"); };
+  const auto column_of = [&](const std::string& name, int n) {
+    return "<column><name>" + name + "</name><oid>" + column + std::to_string(n) +
+           "</oid></column>";
+  };
+  run.more_mappings = "<mapping><name>walked</name><mappers><table><name>T</name>" +
+                      column_of("A", 1) + column_of("B", 2) + "</table></mappers></mapping>";
+  run.start(device("127.0.0.1", port, "v2c", "walked"));
+  ASSERT_TRUE(run.heartbeat_shows("127.0.0.1", [](const heartbeat& h) { return h.counter() >= 2; }))
+      << run.files.log();
+  EXPECT_EQ(too_big(), 4u);
+
+  run.tamro->signal(SIGHUP);
+  ASSERT_TRUE(run.log_shows("--- reloading configuration ---"));
+  EXPECT_TRUE(wait_until([&] { return too_big() == 8; }, 15s)) << walked.output();
+  // Two more cycles: the one that learnt again and one that keeps to it.
+  const int counter = run.heartbeats("127.0.0.1").back().counter();
+  ASSERT_TRUE(run.heartbeat_shows("127.0.0.1", [&](const heartbeat& h) {
+    return h.counter() >= counter + 2;
+  })) << run.files.log();
+  EXPECT_EQ(too_big(), 8u);
   EXPECT_EQ(run.stop(), 0);
 }
 

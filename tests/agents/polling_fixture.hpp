@@ -49,6 +49,14 @@ class Polling : public ::testing::Test {
     return poller;
   }
 
+  // One cycle of one poller; what it printed.
+  std::string cycle(snmp_poller& poller) {
+    printed.str("");
+    poller.start_heartbeat();
+    run_until_idle();
+    return printed.str();
+  }
+
   // Runs the I/O service until no poller is busy (at most ten seconds without any event).
   void run_until_idle() {
     const auto busy = [&] {
