@@ -252,6 +252,7 @@ void snmp_poller::cycle_ended() {
   requests_.clear();
   answer_.clear();
   walk_.reset();
+  columns_failed_.clear();
 }
 
 void snmp_poller::handle_engine(const boost::system::error_code& error, snmp::pdu* report) {
@@ -308,6 +309,9 @@ void snmp_poller::finish_answer() {
   if (walk_) {
     for (auto& entry : walk_->values()) answer_.insert(std::move(entry));
     walk_.reset();
+    for (auto it = column_failures_.begin(); it != column_failures_.end();)
+      it = columns_failed_.count(it->first) ? std::next(it) : column_failures_.erase(it);
+    columns_failed_.clear();
   }
   record_answer();
   if (log_threshold() == log::debug) {
@@ -320,9 +324,13 @@ void snmp_poller::finish_answer() {
 }
 
 void snmp_poller::continue_walk(bool timed_out) {
-  for (const auto& failure : walk_->new_failures())
-    log_warning(boost::format("%1% - table column %2% not walked to its end: %3%") % name() %
-                failure.column % failure.reason);
+  for (const auto& failure : walk_->new_failures()) {
+    columns_failed_.insert(failure.column);
+    const auto line = (boost::format("%1% - table column %2% not walked to its end: %3%") % name() %
+                       failure.column % failure.reason)
+                          .str();
+    if (const auto shown = column_failures_[failure.column].failed(line)) log_warning(*shown);
+  }
   if (!walk_->finished()) {
     enter(cycle_phase::walking);
     snmp::pdu request = walk_->next_request();

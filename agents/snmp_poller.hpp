@@ -6,6 +6,7 @@
 #include <boost/system/error_code.hpp>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -137,6 +138,10 @@ class snmp_poller : public agent {
   std::optional<std::chrono::steady_clock::duration> last_poll_duration_;
   bool answered_ = false;
   repeated_failure snmp_failures_;  // what the log shows of them
+  // The same for the columns of a quirky device that fail cycle after cycle, by column OID;
+  // a column walked to its end again starts afresh.
+  std::map<std::string, repeated_failure> column_failures_;
+  std::set<std::string> columns_failed_;  // in the walk under way
   // The answer, gathered over the cycle's requests, whose heartbeat waits for its post: a
   // few values rather than a dictionary. Taken once, when the post starts.
   snmp::oid_value_map answer_;

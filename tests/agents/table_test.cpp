@@ -160,12 +160,15 @@ TEST_F(Tables, RowsAreWhatSnmpwalkSeesWithEitherVersionAndAStuckColumnEndsAlone)
     settings.version = version;
     settings.community = "public";
     settings.mapping = mapping;
-    EXPECT_EQ(cycle(add(settings)), heartbeat(address, expected + "\n")) << log.text();
+    snmp_poller& poller = add(settings);
+    EXPECT_EQ(cycle(poller), heartbeat(address, expected + "\n")) << log.text();
     EXPECT_TRUE(log.has('W', address + " - table column " + stuck_column +
                                  " not walked to its end: the device did not move forward "
                                  "after " +
                                  stuck_column + ".2 (it answered " + stuck_column + ".2)"))
         << log.text();
+    // The next cycles go the same way, and the log says it once.
+    EXPECT_EQ(cycle(poller), heartbeat(address, expected + "\n"));
   }
   EXPECT_EQ(log.count('W'), 2) << log.text();
 }
