@@ -329,11 +329,12 @@ void connection::read_chunked(boost::asio::mutable_buffer buffer, read_handler d
   const auto consumed =
       chunks_.decode(reply_, out, room == 0 ? 1 : std::min(buffer.size(), room), produced);
   reply_.erase(0, consumed);
-  if (chunks_.failed()) return finish(std::move(done), http::error::malformed_chunked_body, 0);
   if (room == 0 && produced > 0)
     return finish(std::move(done), http::error::response_body_too_large, 0);
   body_size_ += produced;
+  // Bytes decoded before a fault are handed out first; the next read reports it.
   if (produced > 0) return finish(std::move(done), {}, produced);
+  if (chunks_.failed()) return finish(std::move(done), http::error::malformed_chunked_body, 0);
   if (chunks_.done()) return finish(std::move(done), asio_error::eof, 0);
 
   read_some_bytes(boost::asio::buffer(chunk_),

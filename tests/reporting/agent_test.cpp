@@ -281,10 +281,10 @@ TEST_F(AgentTest, ConfigurationErrorsNameTheCause) {
             "configuration_error: ca-file " + dir.file("absent.pem") +
                 " cannot be read: No such file or directory");
   test::write_file(dir.file("garbage.pem"), "not a certificate\n");
-  EXPECT_EQ(message(section("ca-file", dir.file("garbage.pem"))).rfind(
-                "configuration_error: ca-file " + dir.file("garbage.pem") +
-                    " holds no certificate that can be loaded: ",
-                0),
+  EXPECT_EQ(message(section("ca-file", dir.file("garbage.pem")))
+                .rfind("configuration_error: ca-file " + dir.file("garbage.pem") +
+                           " holds no certificate that can be loaded: ",
+                       0),
             0u);
 
   ptree codes = section("ignore-cert-errors", "");
