@@ -183,7 +183,7 @@ class Handler(BaseHTTPRequestHandler):
             keep = "keep-alive" in asked
         if version == "HTTP/1.0" and not script.get("keep_alive_header"):
             keep = False
-        if script.get("misbehave"):
+        if script.get("misbehave") not in (None, "close-reused"):
             keep = False
         close_after = script.get("close_after")
         if close_after and self.served >= int(close_after):
