@@ -74,6 +74,10 @@ void connection::post(handler done, error_code error) {
   boost::asio::post(io_, [done = std::move(done), error] { done(error); });
 }
 
+void connection::post_read(read_handler done, error_code error, std::size_t bytes) {
+  boost::asio::post(io_, [done = std::move(done), error, bytes] { done(error, bytes); });
+}
+
 void connection::open(const url& target, const option_set& options, handler done) {
   if (socket().is_open()) {
     if (reusable() && options.get<http::keep_alive>().value && same_server(target_, target))
@@ -284,18 +288,15 @@ bool connection::process_head(error_code& result) {
 }
 
 void connection::read_some(boost::asio::mutable_buffer buffer, read_handler done) {
-  const auto finish = [this](read_handler done, error_code error, std::size_t bytes) {
-    boost::asio::post(io_, [done = std::move(done), error, bytes] { done(error, bytes); });
-  };
-  if (buffer.size() == 0) return finish(std::move(done), {}, 0);
+  if (buffer.size() == 0) return post_read(std::move(done), {}, 0);
   if (chunked_) return read_chunked(buffer, std::move(done));
   // A kept connection has nothing more of this response: reading on would wait for the next.
-  if (server_keeps_ && body_complete()) return finish(std::move(done), asio_error::eof, 0);
+  if (server_keeps_ && body_complete()) return post_read(std::move(done), asio_error::eof, 0);
 
   const auto room = http::max_body_size - std::min(body_size_, http::max_body_size);
   if (room == 0) {
     // At the limit: one more byte means too large, the end of the stream means done.
-    if (!reply_.empty()) return finish(std::move(done), http::error::response_body_too_large, 0);
+    if (!reply_.empty()) return post_read(std::move(done), http::error::response_body_too_large, 0);
     return read_some_bytes(boost::asio::buffer(&probe_, 1),
                            [done = std::move(done)](error_code error, std::size_t) {
                              done(error ? error : http::error::response_body_too_large, 0);
@@ -308,7 +309,7 @@ void connection::read_some(boost::asio::mutable_buffer buffer, read_handler done
     std::memcpy(buffer.data(), reply_.data(), bytes);
     reply_.erase(0, bytes);
     body_size_ += bytes;
-    return finish(std::move(done), {}, bytes);
+    return post_read(std::move(done), {}, bytes);
   }
   read_some_bytes(buffer, [self = shared_from_this(), done = std::move(done)](error_code error,
                                                                               std::size_t bytes) {
@@ -318,10 +319,7 @@ void connection::read_some(boost::asio::mutable_buffer buffer, read_handler done
 }
 
 void connection::read_chunked(boost::asio::mutable_buffer buffer, read_handler done) {
-  const auto finish = [this](read_handler done, error_code error, std::size_t bytes) {
-    boost::asio::post(io_, [done = std::move(done), error, bytes] { done(error, bytes); });
-  };
-  if (chunks_.done()) return finish(std::move(done), asio_error::eof, 0);
+  if (chunks_.done()) return post_read(std::move(done), asio_error::eof, 0);
   // At the limit one more byte is too large; the end of the body still completes.
   const auto room = http::max_body_size - std::min(body_size_, http::max_body_size);
   char* out = room == 0 ? &probe_ : static_cast<char*>(buffer.data());
@@ -330,12 +328,12 @@ void connection::read_chunked(boost::asio::mutable_buffer buffer, read_handler d
       chunks_.decode(reply_, out, room == 0 ? 1 : std::min(buffer.size(), room), produced);
   reply_.erase(0, consumed);
   if (room == 0 && produced > 0)
-    return finish(std::move(done), http::error::response_body_too_large, 0);
+    return post_read(std::move(done), http::error::response_body_too_large, 0);
   body_size_ += produced;
   // Bytes decoded before a fault are handed out first; the next read reports it.
-  if (produced > 0) return finish(std::move(done), {}, produced);
-  if (chunks_.failed()) return finish(std::move(done), http::error::malformed_chunked_body, 0);
-  if (chunks_.done()) return finish(std::move(done), asio_error::eof, 0);
+  if (produced > 0) return post_read(std::move(done), {}, produced);
+  if (chunks_.failed()) return post_read(std::move(done), http::error::malformed_chunked_body, 0);
+  if (chunks_.done()) return post_read(std::move(done), asio_error::eof, 0);
 
   read_some_bytes(boost::asio::buffer(chunk_),
                   [self = shared_from_this(), buffer, done = std::move(done)](

@@ -74,6 +74,7 @@ class connection : public std::enable_shared_from_this<connection> {
 
   boost::asio::io_context& io() { return io_; }
   void post(handler done, boost::system::error_code error);
+  void post_read(read_handler done, boost::system::error_code error, std::size_t bytes);
 
   virtual boost::asio::ip::tcp::socket& socket() = 0;
   // Called while the socket is closed, before an open uses it.

@@ -2,11 +2,11 @@
 
 #include <ctemplate/template.h>
 #include <openssl/x509_vfy.h>
+#include <algorithm>
 #include <boost/asio/error.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/property_tree/ptree.hpp>
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
