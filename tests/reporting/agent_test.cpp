@@ -95,6 +95,14 @@ struct AgentTest : ::testing::Test {
     ASSERT_TRUE(io.stopped()) << "the exchange did not finish";
   }
 
+  // Connections kept, by the agent and by the server, with these further keys.
+  ptree configure_kept(const test::management_server& server, ptree extra = {}) {
+    extra.put("persistent-connections", "true");
+    configure(server.url(), extra);
+    server.script(R"({"keep_alive": true})");
+    return extra;
+  }
+
   // A cycle whose connection may stay open: runs until the agent is idle again.
   void run_kept_cycle() {
     target.cycle_start = boost::posix_time::second_clock::universal_time();
@@ -363,10 +371,7 @@ TEST_F(AgentTest, DeviceHeartbeatsWaitTheirTurnAndAStopDropsThemQuietly) {
 
 TEST_F(AgentTest, PersistentConnectionsCarryTheHeartbeatsUntilAReloadOrAStop) {
   test::management_server server(dir);
-  ptree extra;
-  extra.put("persistent-connections", "true");
-  configure(server.url(), extra);
-  server.script(R"({"keep_alive": true})");
+  const ptree extra = configure_kept(server);
   run_kept_cycle();
   server.script(R"({"keep_alive": true, "chunked": true, "interval": 600})");
   run_kept_cycle();
@@ -406,9 +411,7 @@ TEST_F(AgentTest, PersistentConnectionsCarryTheHeartbeatsUntilAReloadOrAStop) {
 
 TEST_F(AgentTest, AHeartbeatOnAKeptConnectionTheServerClosedIsPostedAgainAndCounted) {
   test::management_server server(dir);
-  ptree extra;
-  extra.put("persistent-connections", "true");
-  configure(server.url(), extra);
+  configure_kept(server);
   server.script(R"({"keep_alive": true, "misbehave": "close-reused"})");
   const auto retries = agent_statistics::global().heartbeat_retries;
   run_kept_cycle();
@@ -422,10 +425,8 @@ TEST_F(AgentTest, AHeartbeatOnAKeptConnectionTheServerClosedIsPostedAgainAndCoun
 TEST_F(AgentTest, KeptConnectionsAreNoMoreThanThePostsAtOnce) {
   test::management_server server(dir);
   ptree extra;
-  extra.put("persistent-connections", "true");
   extra.put("max-concurrent-posts", "2");
-  configure(server.url(), extra);
-  server.script(R"({"keep_alive": true})");
+  configure_kept(server, extra);
   std::vector<std::unique_ptr<test_agent>> devices;
   for (int i = 0; i < 6; ++i) devices.push_back(std::make_unique<test_agent>(io, posting.poster()));
   const auto busy = [&] {
@@ -445,15 +446,13 @@ TEST_F(AgentTest, KeptConnectionsAreNoMoreThanThePostsAtOnce) {
 TEST_F(AgentTest, ATestRunWithKeptConnectionsEndsWhenItsPostsHave) {
   test::management_server server(dir);
   ptree extra;
-  extra.put("persistent-connections", "true");
-  extra.put("idle-timeout", "3600");
-  configure(server.url(), extra);
-  server.script(R"({"keep_alive": true})");
+  extra.put("idle-timeout", "3600");  // only the end of the run may close it
+  configure_kept(server, extra);
   std::ostringstream transcript_text;
   transcript_sender transcript(io, transcript_text, &posting.server());
   posting.poster().use(transcript);
   run_cycle();
-  EXPECT_EQ(target.replies, 1);
+  EXPECT_EQ(server.requests().size(), 1u);
   EXPECT_NE(transcript_text.str().find("<!-- reply to <test agent> -->"), std::string::npos);
   posting.poster().use(posting.server());
 }
