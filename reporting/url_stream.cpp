@@ -101,16 +101,16 @@ void url_stream::exchange::start(const url& target, bool may_take_kept, open_han
       });
 }
 
-// A kept connection to the server if there is one, else the one of this stream when it is
-// open or its scheme fits, else a new one.
+// The connection of this stream while it is open (it refuses a second exchange at once,
+// unless it is kept for the next), else a kept one to the server, else the closed one of
+// this stream when its scheme fits, else a new one.
 std::shared_ptr<connection> url_stream::exchange::connection_for(const url& target,
                                                                  bool may_take_kept) {
   const bool https = target.protocol() == "https";
+  if (active_ && active_->is_open()) return active_;
   if (may_take_kept && pool_ && options.get<http::keep_alive>().value)
     if (auto kept = pool_->take(target)) return kept;
-  // An open connection refuses a second exchange at once, unless it is kept for the next.
-  if (active_ && (active_->is_open() || active_->target().protocol() == target.protocol()))
-    return active_;
+  if (active_ && active_->target().protocol() == target.protocol()) return active_;
   if (!https) return std::make_shared<http_stream>(io_);
   if (!tls_) tls_ = std::make_shared<tls_client_context>();
   return std::make_shared<https_stream>(io_, tls_);
