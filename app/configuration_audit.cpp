@@ -54,6 +54,8 @@ const rule& configuration_rule() {
          {"user-agent", kind::text},
          {"http-timeout", kind::text},
          {"max-concurrent-posts", kind::text},
+         {"persistent-connections", kind::boolean, "false"},
+         {"idle-timeout", kind::text},
          {"ca-file", kind::text},
          {"ignore-cert-hostname", kind::boolean, "false"},
          {"metrics-listen", kind::text},

@@ -26,22 +26,26 @@ exec(compile((HERE / "agent_bench").read_text(), bench.__file__, "exec"), bench.
 class TickAccounting(unittest.TestCase):
     def test_replies_fall_into_their_tick_and_only_200s_count(self):
         tick0 = 1000.0
+        entry = bench.Entry
         entries = [
-            (1000.2, 200, 900, False), (1012.5, 200, 900, False),  # tick 0
-            (1029.99, 500, 900, False),                            # not delivered
-            (1030.0, 200, 900, False), (1031.0, 200, 900, False),  # tick 1 starts at its edge
-            (1075.0, 200, 900, False),                             # tick 2 (ends at the stop)
-            (1089.5, 200, 900, False),                             # after the stop
+            entry(1000.2, 200, 900, False, True), entry(1012.5, 200, 900, False, True),  # tick 0
+            entry(1029.99, 500, 900, False, True),        # not delivered, but a connection
+            entry(1030.0, 200, 900, False, True),         # tick 1 starts at its edge
+            entry(1031.0, 200, 900, False, False),        # on the connection of the one before
+            entry(1075.0, 200, 900, False, False),        # tick 2 (ends at the stop)
+            entry(1089.5, 200, 900, False, True),         # after the stop
         ]
         rows = bench.per_tick(entries, tick0, 3, stop_time=1089.0)
         self.assertEqual([r["delivered"] for r in rows], [2, 2, 1])
+        self.assertEqual([r["connections"] for r in rows], [3, 1, 0])
         self.assertAlmostEqual(rows[0]["sweep"], 12.5)
         self.assertAlmostEqual(rows[1]["sweep"], 1.0)
         self.assertAlmostEqual(rows[2]["sweep"], 15.0)
 
     def test_a_tick_without_replies_has_no_sweep(self):
-        rows = bench.per_tick([(1000.5, 200, 1, False)], 1000.0, 2, stop_time=1059.0)
-        self.assertEqual(rows[1], {"delivered": 0, "sweep": None})
+        rows = bench.per_tick([bench.Entry(1000.5, 200, 1, False, True)], 1000.0, 2,
+                              stop_time=1059.0)
+        self.assertEqual(rows[1], {"delivered": 0, "sweep": None, "connections": 0})
 
     def test_first_tick_is_the_earlier_witness(self):
         self.assertEqual(bench.infer_tick0(1000.30, 1000.25), 1000.25)
@@ -63,17 +67,17 @@ class TickAccounting(unittest.TestCase):
         self.assertEqual(bench.ticks_for(5000, "http", 6, explicit=False, quick=False), 6)
 
     def test_default_run_is_estimated_within_the_budget(self):
-        plan = [(n, p, bench.ticks_for(n, p, 6, False, False))
-                for n in (1000, 5000, 10000) for p in ("http", "https")]
-        self.assertLess(bench.estimate_seconds(plan, True, True, True, [5000], 6), 45 * 60)
-        quick = bench.estimate_seconds([(200, "http", 3)], True, True, True, [200], 3)
-        self.assertLess(quick, 6 * 60)
+        plan = [(n, p, kept, bench.ticks_for(n, p, 4, True, False))
+                for n in (1000, 10000) for p in bench.PROTOCOLS for kept in (False, True)]
+        self.assertLess(bench.estimate_seconds(plan, True, True), 35 * 60)
+        quick = bench.estimate_seconds([(200, "http", False, 3)], True, True)
+        self.assertLess(quick, 3 * 60)
 
 
 class AgentFigures(unittest.TestCase):
     """A synthetic run: start-up burns 5 s of CPU, every later tick 1 s; 10 devices, 3 ticks."""
 
-    def analyse(self, entries, **extra):
+    def analyse(self, entries):
         tick0, term = 1000.0, 1089.0
         samples = []
         for i in range(int((term + 0.5 - 999.0) / 0.1)):
@@ -86,52 +90,46 @@ class AgentFigures(unittest.TestCase):
         self.addCleanup(shutil.rmtree, folder)
         (folder / "tamro.log").write_text("2026-Dec-08 10:00:00 AB [E] 127.1.0.1 - x\n")
         (folder / "tamro.out").write_text("")
-        result = dict({"devices": 10, "ticks": 3, "protocol": "https"}, **extra)
+        result = {"devices": 10, "ticks": 3, "protocol": "https"}
         bench.analyse_agent(result, samples, entries, tick0, term, term, folder / "tamro.log",
                             folder / "tamro.out")
         return result
 
     def test_cpu_memory_and_delivery_leave_the_start_up_out(self):
-        entries = [(1000.5 + i * 0.01, 200, 900, False) for i in range(9)]  # start-up
-        entries += [(1030.5 + i * 0.01, 200, 900, i > 0) for i in range(11)]
-        entries += [(1060.5 + i * 0.01, 200 if i < 10 else 502, 900, True) for i in range(11)]
+        entry = bench.Entry
+        entries = [entry(1000.5 + i * 0.01, 200, 900, False, True) for i in range(9)]  # start-up
+        entries += [entry(1030.5 + i * 0.01, 200, 900, i > 0, True) for i in range(11)]
+        entries += [entry(1060.5 + i * 0.01, 200 if i < 10 else 502, 900, True, True)
+                    for i in range(11)]
+        entries += [entry(1061.5, 200, 900, False, False)]  # a kept connection: not resumed again
         r = self.analyse(entries)
         self.assertAlmostEqual(r["cpu_per_1000"], 2000.0 * 1000 / 20)  # 2 ticks of 10 devices
         self.assertAlmostEqual(r["snmpd_cpu_per_1000"], 200.0 * 1000 / 20)
         self.assertEqual(r["rss_rest_kb"], [20000, 21000, 22000])
         self.assertEqual(r["rss_peak_kb"], 50000)
         self.assertEqual((r["fds_rest"], r["fds_peak"]), ([11, 11, 16], 16))
-        self.assertEqual((r["delivered"], r["expected"]), (21, 22))
+        self.assertEqual((r["delivered"], r["expected"]), (22, 22))
+        self.assertEqual(r["connections"], [11, 11])
         self.assertEqual(r["statuses"], {502: 1})
         self.assertAlmostEqual(r["resumed_share"], 21 / 31)
         self.assertEqual(sum(r["problems"].values()), 1)
 
-    def test_summary_compares_with_the_exporter_and_shows_failures(self):
-        ok = self.analyse([(1030.5, 200, 900, False), (1060.5, 200, 900, False)])
+    def test_summary_compares_with_the_exporter_and_http_and_shows_failures(self):
+        ok = self.analyse([bench.Entry(1030.5, 200, 900, False, True),
+                           bench.Entry(1060.5, 200, 900, False, True)])
         ok["exit_s"] = 0.1
-        failed = {"devices": 10, "protocol": "http", "ticks": 3, "failure": "snmpd did not answer"}
+        ok["persistent"] = True
+        http = dict(ok, protocol="http", cpu_per_1000=ok["cpu_per_1000"] / 2)
+        failed = {"devices": 10, "protocol": "https-bare", "persistent": False, "ticks": 3,
+                  "failure": "snmpd did not answer"}
         exporters = {10: {"cpu_per_1000": ok["cpu_per_1000"] * 4, "rss_rest_kb": [1024],
                           "rss_peak_kb": 2048, "sweeps": [0.1, 0.2], "ok": 30, "expected": 30,
                           "non_200": 0, "incomplete": 0, "dropped": 0}}
-        text = "\n".join(bench.summary_tables([failed, ok], exporters, {}))
-        self.assertIn("failed: snmpd did not answer", text)
-        self.assertIn("| - | 0.2 × |", text)  # no http figure to compare; https at a quarter
-
-
-    def test_snmpv3_expects_the_answering_devices_and_is_held_to_its_goals(self):
-        v3 = self.analyse([(1030.5, 200, 900, False)], protocol="http", snmpv3=True,
-                          answering=bench.answering_count(10, True))
-        self.assertEqual(v3["expected"], 2 * (9 + 1))  # 9 answer, and the status reporter
-        v2c = self.analyse([(1030.5, 200, 900, False)], protocol="http")
-        v2c["cpu_per_1000"] = v3["cpu_per_1000"] / 3  # v3 at three times the v2c cost
-        v2c["exit_s"] = 0.1
-        exporters = {10: {"cpu_per_1000": v3["cpu_per_1000"] * 2}}
-        text = "\n".join(bench.summary_tables([v2c, v3], {}, {}, exporters))
-        self.assertIn("| 10 (1) |", text)
-        self.assertIn("| 10: CPU at most 2 × v2c | 3.0 × | missed |", text)
-        self.assertIn("| 10: CPU below snmp_exporter's | 0.5 × | met |", text)
-        self.assertIn("| 10: every answering device every tick | 1 / 20 | missed |", text)
-        self.assertNotIn("| 10 | http |", text.split("| devices (silent)")[1])
+        lines = bench.summary_tables([failed, http, ok], exporters, {})
+        self.assertIn("| https-bare | off | failed: snmpd did not answer", lines[2])
+        self.assertIn("| http | on | 50,000 | 0.12 × | - |", lines[3])
+        self.assertIn("| https | on | 100,000 | 0.25 × | 2.00 × |", lines[4])
+        self.assertIn("| 1 / 1 |", lines[4])  # connections opened per tick
 
 
 class LogParsing(unittest.TestCase):
@@ -153,14 +151,14 @@ class LogParsing(unittest.TestCase):
         self.assertEqual(sum(counts.values()), 4)
 
     def test_access_log_lines_of_both_servers(self):
-        text = ('1796723153.638 200 910 - "POST /heartbeat HTTP/1.0"\n'
-                '1796723153.700 200 1210 r TLSv1.3 "POST /heartbeat HTTP/1.0"\n'
-                '1796723153.701 413 0 . TLSv1.3 "POST /heartbeat HTTP/1.0"\n'
+        text = ('1796723153.638 200 910 - 1 "POST /heartbeat HTTP/1.0"\n'
+                '1796723153.700 200 1210 r 1 TLSv1.3 "POST /heartbeat HTTP/1.0"\n'
+                '1796723153.701 413 0 . 7 TLSv1.3 "POST /heartbeat HTTP/1.1"\n'
                 'garbage\n'
-                'x 200 1 -\n')
+                'x 200 1 - 1\n')
         self.assertEqual(bench.parse_nginx_log(text), [
-            (1796723153.638, 200, 910, False), (1796723153.700, 200, 1210, True),
-            (1796723153.701, 413, 0, False)])
+            (1796723153.638, 200, 910, False, True), (1796723153.700, 200, 1210, True, True),
+            (1796723153.701, 413, 0, False, False)])
 
     def test_snmp_service_bench_line(self):
         output = ("snmpd pid 1 on udp:0.0.0.0:4000; descriptor limit 20000\n"
@@ -187,14 +185,13 @@ class ExporterScrapes(unittest.TestCase):
         self.assertFalse(bench.scrape_ok(b"# HELP sysDescr\nsnmp_scrape_pdus_returned 0\n"))
 
     @unittest.skipUnless(os.access(bench.EXPORTER, os.X_OK), "snmp_exporter not installed")
-    def test_modules_are_accepted_by_snmp_exporter(self):
-        for snmpv3 in (False, True):
-            with tempfile.TemporaryDirectory() as folder:
-                path = pathlib.Path(folder) / "snmp.yml"
-                bench.exporter_config(path, snmpv3)
-                check = subprocess.run([bench.EXPORTER, f"--config.file={path}", "--dry-run"],
-                                       capture_output=True, text=True)
-                self.assertEqual(check.returncode, 0, check.stderr)
+    def test_module_is_accepted_by_snmp_exporter(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = pathlib.Path(folder) / "snmp.yml"
+            bench.exporter_config(path)
+            check = subprocess.run([bench.EXPORTER, f"--config.file={path}", "--dry-run"],
+                                   capture_output=True, text=True)
+            self.assertEqual(check.returncode, 0, check.stderr)
 
 
 @unittest.skipUnless(os.access(bench.NGINX, os.X_OK) and os.geteuid() == 0,
@@ -205,13 +202,13 @@ class ManagementServer(unittest.TestCase):
         folder.chmod(0o755)
         self.addCleanup(shutil.rmtree, folder)
         certificates = bench.make_certificates(folder / "tls")
-        nginx, http_port, https_port = bench.start_nginx(folder / "nginx", certificates)
+        nginx, ports = bench.start_nginx(folder / "nginx", certificates)
         self.addCleanup(nginx.stop)
         body = "<heartbeat>" + "x" * 300000 + "</heartbeat>"
-        for port, connection in ((http_port, http.client.HTTPConnection("127.0.0.1", http_port)),
-                                 (https_port, http.client.HTTPSConnection(
-                                     "127.0.0.1", https_port, context=ssl.create_default_context(
-                                         cafile=str(certificates[0]))))):
+        trust = ssl.create_default_context(cafile=str(certificates[0]))
+        for protocol, port in ports.items():
+            connection = (http.client.HTTPConnection("127.0.0.1", port) if protocol == "http" else
+                          http.client.HTTPSConnection("127.0.0.1", port, context=trust))
             connection._http_vsn, connection._http_vsn_str = 10, "HTTP/1.0"
             connection.request("POST", "/heartbeat", body=body,
                                headers={"Content-Type": "application/xml", "Connection": "close"})
@@ -221,8 +218,10 @@ class ManagementServer(unittest.TestCase):
             self.assertEqual(reply.read().decode(), bench.REPLY)
             connection.close()
         nginx.stop(signal.SIGQUIT)
-        for name in ("access-http.log", "access-https.log"):
-            [(_, status, length, _)] = bench.parse_nginx_log((folder / "nginx" / name).read_text())
+        for protocol in ports:
+            [(_, status, length, _, opened)] = bench.parse_nginx_log(
+                (folder / "nginx" / f"access-{protocol}.log").read_text())
+            self.assertTrue(opened)
             self.assertEqual(status, 200)
             self.assertGreater(length, len(body))
 
@@ -247,30 +246,22 @@ class AgentHome(unittest.TestCase):
         agent = ElementTree.parse(conf).getroot().find("agent")
         self.assertEqual(agent.findtext("ca-file"), str(self.folder / "ca.pem"))
 
-    def test_no_ca_file_element_for_plain_http(self):
+    def test_no_ca_file_element_for_plain_http_and_kept_connections_when_asked(self):
         conf = bench.write_agent_home(self.folder, 1, 4000, "http://127.0.0.1:8080/heartbeat", None)
         self.assertIsNone(ElementTree.parse(conf).getroot().find("agent/ca-file"))
-
-    def test_snmpv3_devices_one_in_ten_at_the_silent_port(self):
-        bench.write_agent_home(self.folder, 40, 4000, "http://127.0.0.1:8080/heartbeat", None,
-                               silent_port=4001)
-        devices = ElementTree.parse(self.folder / "config" / "devices.xml").getroot()
-        ports = [d.findtext("udp-port") for d in devices]
-        self.assertEqual(ports.count("4001"), 4)
-        self.assertEqual(bench.answering_count(40, True), 36)
-        self.assertTrue(all(d.findtext("snmp-version") == "v3"
-                            and d.findtext("security-level") == "authPriv" for d in devices))
+        self.assertIsNone(ElementTree.parse(conf).getroot().find("agent/persistent-connections"))
+        conf = bench.write_agent_home(self.folder, 1, 4000, "http://127.0.0.1:8080/heartbeat", None,
+                                      persistent=True)
+        self.assertEqual(ElementTree.parse(conf).getroot().findtext(
+            "agent/persistent-connections"), "true")
 
     @unittest.skipUnless(os.access(bench.TAMRO, os.X_OK), "build/tamro not built")
     def test_the_agent_accepts_the_files(self):
-        for silent_port in (None, 4001):
-            conf = bench.write_agent_home(self.folder, 3, 4000, "http://127.0.0.1:8080/heartbeat",
-                                          None, silent_port)
-            check = subprocess.run([str(bench.TAMRO), "--check", "-c", str(conf)],
-                                   capture_output=True, text=True,
-                                   env=dict(os.environ, TAMRO_HOME=str(self.folder)))
-            self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
-            self.assertIn("1 mappings, 3 devices", check.stdout)
+        conf = bench.write_agent_home(self.folder, 3, 4000, "http://127.0.0.1:8080/heartbeat", None)
+        check = subprocess.run([str(bench.TAMRO), "--check", "-c", str(conf)], capture_output=True,
+                               text=True, env=dict(os.environ, TAMRO_HOME=str(self.folder)))
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+        self.assertIn("1 mappings, 3 devices", check.stdout)
 
 
 if __name__ == "__main__":

@@ -25,6 +25,9 @@ struct agent_statistics {
 
   std::uint64_t heartbeats_delivered = 0;
   std::uint64_t heartbeats_failed = 0;
+  // Heartbeats sent a second time, on a new connection, after a kept one failed before its
+  // reply began.
+  std::uint64_t heartbeat_retries = 0;
   duration_histogram post_duration;
   std::uint64_t snmp_answered = 0;
   std::uint64_t snmp_timed_out = 0;

@@ -24,6 +24,10 @@ bool is_token(const std::string& text) {
   });
 }
 
+bool same_server(const url& a, const url& b) {
+  return a.protocol() == b.protocol() && a.host() == b.host() && a.port() == b.port();
+}
+
 bool has_control(const std::string& text) {
   return std::any_of(text.begin(), text.end(), [](char c) {
     const auto byte = static_cast<unsigned char>(c);
@@ -44,7 +48,8 @@ bool build_request(const url& target, const option_set& options, std::string& re
   auto resource = target.to_string(url::path_component | url::query_component);
   if (resource.empty() || resource[0] != '/') resource.insert(0, "/");
 
-  request = method + " " + resource + " HTTP/1.0\r\n";
+  const bool keep_alive = options.get<http::keep_alive>().value;
+  request = method + " " + resource + (keep_alive ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
   request += "Host: " + target.to_string(url::host_component | url::port_component) + "\r\n";
   request += "Accept: */*\r\n";
   if (!body.empty()) {
@@ -52,7 +57,7 @@ bool build_request(const url& target, const option_set& options, std::string& re
     if (!content_type.empty()) request += "Content-Type: " + content_type + "\r\n";
   }
   if (!agent.empty()) request += "User-Agent: " + agent + "\r\n";
-  request += "Connection: close\r\n\r\n";
+  request += keep_alive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
   request += body;
   return true;
 }
@@ -69,11 +74,20 @@ void connection::post(handler done, error_code error) {
   boost::asio::post(io_, [done = std::move(done), error] { done(error); });
 }
 
+void connection::post_read(read_handler done, error_code error, std::size_t bytes) {
+  boost::asio::post(io_, [done = std::move(done), error, bytes] { done(error, bytes); });
+}
+
 void connection::open(const url& target, const option_set& options, handler done) {
-  if (socket().is_open()) return post(std::move(done), asio_error::already_open);
+  if (socket().is_open()) {
+    if (reusable() && options.get<http::keep_alive>().value && same_server(target_, target))
+      return resend(target, options, std::move(done));
+    return post(std::move(done), asio_error::already_open);
+  }
 
   const auto generation = ++generation_;
   reset_response();
+  reused_ = false;
   target_ = target;
   options_ = options;
   if (!build_request(target_, options_, request_))
@@ -133,13 +147,47 @@ void connection::connected(unsigned generation, handler done) {
       [self = shared_from_this(), generation, done = std::move(done)](error_code error) mutable {
         if (self->stale(generation)) return done(asio_error::operation_aborted);
         if (error) return done(error);
-        self->write(boost::asio::buffer(self->request_),
-                    [self, generation, done = std::move(done)](error_code error, std::size_t) {
-                      if (self->stale(generation)) return done(asio_error::operation_aborted);
-                      if (error) return done(error);
-                      self->read_head(generation, std::move(done));
-                    });
+        self->send_request(generation, std::move(done));
       });
+}
+
+// The connection, its TLS session and its checks stay those of the first open.
+void connection::resend(const url& target, const option_set& options, handler done) {
+  const auto generation = ++generation_;  // ends the idle watch
+  error_code ignored;
+  socket().cancel(ignored);
+  reset_response();
+  reused_ = true;
+  target_ = target;
+  options_ = options;
+  if (!build_request(target_, options_, request_)) {
+    close();
+    return post(std::move(done), asio_error::invalid_argument);
+  }
+  send_request(generation, std::move(done));
+}
+
+void connection::send_request(unsigned generation, handler done) {
+  write(boost::asio::buffer(request_), [self = shared_from_this(), generation,
+                                        done = std::move(done)](error_code error, std::size_t) {
+    if (self->stale(generation)) return done(asio_error::operation_aborted);
+    if (error) return done(error);
+    self->read_head(generation, std::move(done));
+  });
+}
+
+void connection::watch_idle(std::function<void()> lost) {
+  socket().async_wait(
+      boost::asio::socket_base::wait_read,
+      [self = shared_from_this(), generation = generation_, lost = std::move(lost)](error_code) {
+        if (self->stale(generation)) return;
+        self->close();
+        lost();
+      });
+}
+
+bool connection::reusable() const {
+  return server_keeps_ && status_ == 200 && body_complete() && reply_.empty();
 }
 
 void connection::read_head(unsigned generation, handler done) {
@@ -153,6 +201,7 @@ void connection::read_head(unsigned generation, handler done) {
                       error_code error, std::size_t bytes) mutable {
                     if (self->stale(generation)) return done(asio_error::operation_aborted);
                     self->reply_.append(self->chunk_.data(), bytes);
+                    if (bytes > 0) self->reply_started_ = true;
                     if (error) return done(error);
                     self->read_head(generation, std::move(done));
                   });
@@ -200,6 +249,8 @@ bool connection::process_head(error_code& result) {
           return true;
         }
         status_ = line->status;
+        persistent_version_ =
+            line->major_version > 1 || (line->major_version == 1 && line->minor_version >= 1);
         phase_ = status_ == 100 ? head_phase::after_interim_status : head_phase::header_block;
         break;
       }
@@ -216,6 +267,19 @@ bool connection::process_head(error_code& result) {
         content_type_ = fields->content_type;
         content_length_ = fields->content_length;
         location_ = fields->location;
+        if (options_.get<http::keep_alive>().value) {
+          // A chunked body's end is in the body; a length next to it is not to be trusted, and
+          // neither is the connection afterwards.
+          chunked_ = fields->chunked;
+          if (chunked_) content_length_ = 0;
+          const bool framed =
+              chunked_ || (fields->has_content_length && !fields->transfer_encoding);
+          const bool kept = persistent_version_
+                                ? !fields->connection_close
+                                : fields->connection_keep_alive && !fields->connection_close;
+          server_keeps_ = kept && framed && !fields->conflicting_lengths &&
+                          !(fields->transfer_encoding && fields->has_content_length);
+        }
         result = status_ == 200 ? error_code() : http::make_status_error(status_);
         return true;
       }
@@ -224,15 +288,15 @@ bool connection::process_head(error_code& result) {
 }
 
 void connection::read_some(boost::asio::mutable_buffer buffer, read_handler done) {
-  const auto finish = [this](read_handler done, error_code error, std::size_t bytes) {
-    boost::asio::post(io_, [done = std::move(done), error, bytes] { done(error, bytes); });
-  };
-  if (buffer.size() == 0) return finish(std::move(done), {}, 0);
+  if (buffer.size() == 0) return post_read(std::move(done), {}, 0);
+  if (chunked_) return read_chunked(buffer, std::move(done));
+  // A kept connection has nothing more of this response: reading on would wait for the next.
+  if (server_keeps_ && body_complete()) return post_read(std::move(done), asio_error::eof, 0);
 
   const auto room = http::max_body_size - std::min(body_size_, http::max_body_size);
   if (room == 0) {
     // At the limit: one more byte means too large, the end of the stream means done.
-    if (!reply_.empty()) return finish(std::move(done), http::error::response_body_too_large, 0);
+    if (!reply_.empty()) return post_read(std::move(done), http::error::response_body_too_large, 0);
     return read_some_bytes(boost::asio::buffer(&probe_, 1),
                            [done = std::move(done)](error_code error, std::size_t) {
                              done(error ? error : http::error::response_body_too_large, 0);
@@ -245,13 +309,39 @@ void connection::read_some(boost::asio::mutable_buffer buffer, read_handler done
     std::memcpy(buffer.data(), reply_.data(), bytes);
     reply_.erase(0, bytes);
     body_size_ += bytes;
-    return finish(std::move(done), {}, bytes);
+    return post_read(std::move(done), {}, bytes);
   }
   read_some_bytes(buffer, [self = shared_from_this(), done = std::move(done)](error_code error,
                                                                               std::size_t bytes) {
     self->body_size_ += bytes;
     done(error, bytes);
   });
+}
+
+void connection::read_chunked(boost::asio::mutable_buffer buffer, read_handler done) {
+  if (chunks_.done()) return post_read(std::move(done), asio_error::eof, 0);
+  // At the limit one more byte is too large; the end of the body still completes.
+  const auto room = http::max_body_size - std::min(body_size_, http::max_body_size);
+  char* out = room == 0 ? &probe_ : static_cast<char*>(buffer.data());
+  std::size_t produced = 0;
+  const auto consumed =
+      chunks_.decode(reply_, out, room == 0 ? 1 : std::min(buffer.size(), room), produced);
+  reply_.erase(0, consumed);
+  if (room == 0 && produced > 0)
+    return post_read(std::move(done), http::error::response_body_too_large, 0);
+  body_size_ += produced;
+  // Bytes decoded before a fault are handed out first; the next read reports it.
+  if (produced > 0) return post_read(std::move(done), {}, produced);
+  if (chunks_.failed()) return post_read(std::move(done), http::error::malformed_chunked_body, 0);
+  if (chunks_.done()) return post_read(std::move(done), asio_error::eof, 0);
+
+  read_some_bytes(boost::asio::buffer(chunk_),
+                  [self = shared_from_this(), buffer, done = std::move(done)](
+                      error_code error, std::size_t bytes) mutable {
+                    self->reply_.append(self->chunk_.data(), bytes);
+                    if (error) return done(error, 0);
+                    self->read_chunked(buffer, std::move(done));
+                  });
 }
 
 void connection::close() {
@@ -274,6 +364,11 @@ void connection::reset_response() {
   content_length_ = 0;
   location_.clear();
   status_ = 0;
+  persistent_version_ = false;
+  server_keeps_ = false;
+  chunked_ = false;
+  chunks_ = http::chunked_decoder();
+  reply_started_ = false;
 }
 
 }  // namespace tamro

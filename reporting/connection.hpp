@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "reporting/chunked_decoder.hpp"
 #include "reporting/option_set.hpp"
 #include "reporting/url.hpp"
 
@@ -22,9 +23,11 @@ constexpr std::size_t max_head_size = 64 * 1024;         // status lines and hea
 constexpr std::size_t max_body_size = 16 * 1024 * 1024;  // body bytes handed to the reader
 }  // namespace http
 
-// What http and https have in common: connect, send one HTTP/1.0 request, read the
-// response head, then hand out the body. The transport (plain TCP or TLS) is supplied by
-// the derived class. Handlers keep the connection alive through shared_from_this.
+// What http and https have in common: connect, send a request, read the response head, then
+// hand out the body. With http::keep_alive the request is HTTP/1.1 and, when the server keeps
+// the connection open, the next open sends its request over the same connection. The
+// transport (plain TCP or TLS) is supplied by the derived class. Handlers keep the
+// connection alive through shared_from_this.
 class connection : public std::enable_shared_from_this<connection> {
  public:
   using handler = std::function<void(boost::system::error_code)>;
@@ -35,25 +38,43 @@ class connection : public std::enable_shared_from_this<connection> {
   connection& operator=(const connection&) = delete;
 
   // Completes with success on status 200 and with the http status error otherwise; the
-  // head fields stay readable either way (a redirect's location, for one).
+  // head fields stay readable either way (a redirect's location, for one). On a reusable()
+  // connection to the same host and port the request goes out at once, without connecting.
   void open(const url& target, const option_set& options, handler done);
+  // Hands out body bytes; a chunked body is decoded, and its end completes with eof.
   void read_some(boost::asio::mutable_buffer buffer, read_handler done);
   // Cancels pending work (it completes with operation_aborted) and forgets the response.
   void close();
+
+  bool is_open() { return socket().is_open(); }
+  // A 200 whose body was read to its framed end, with keep-alive asked for and granted, and
+  // no byte after it: the connection may carry the next request.
+  bool reusable() const;
+  // While the connection is kept unused: lost runs, once the connection is closed, when the
+  // server closes it or sends anything, or the socket fails. An open or close ends the watch.
+  void watch_idle(std::function<void()> lost);
+  // This open went over a connection kept from an earlier one / a byte of its reply came.
+  bool reused() const { return reused_; }
+  bool reply_started() const { return reply_started_; }
+  const url& target() const { return target_; }
 
   std::size_t content_length() const { return content_length_; }
   const std::string& content_type() const { return content_type_; }
   const std::string& location() const { return location_; }
   const std::string& headers() const { return headers_; }
   int status() const { return status_; }
-  // True once the announced Content-Length has been handed out.
-  bool body_complete() const { return content_length_ > 0 && body_size_ >= content_length_; }
+  bool chunked() const { return chunked_; }
+  // True once the announced Content-Length, or the whole chunked body, has been handed out.
+  bool body_complete() const {
+    return chunked_ ? chunks_.done() : content_length_ > 0 && body_size_ >= content_length_;
+  }
 
  protected:
   explicit connection(boost::asio::io_context& io);
 
   boost::asio::io_context& io() { return io_; }
   void post(handler done, boost::system::error_code error);
+  void post_read(read_handler done, boost::system::error_code error, std::size_t bytes);
 
   virtual boost::asio::ip::tcp::socket& socket() = 0;
   // Called while the socket is closed, before an open uses it.
@@ -74,9 +95,12 @@ class connection : public std::enable_shared_from_this<connection> {
   void connect(std::size_t index, boost::system::error_code last_error, unsigned generation,
                handler done);
   void connected(unsigned generation, handler done);
+  void resend(const url& target, const option_set& options, handler done);
+  void send_request(unsigned generation, handler done);
   void read_head(unsigned generation, handler done);
   // Consumes what the reply buffer holds; false when more bytes are needed.
   bool process_head(boost::system::error_code& result);
+  void read_chunked(boost::asio::mutable_buffer buffer, read_handler done);
   void reset_response();
 
   boost::asio::io_context& io_;
@@ -99,6 +123,12 @@ class connection : public std::enable_shared_from_this<connection> {
   std::size_t content_length_ = 0;
   std::string location_;
   int status_ = 0;
+  bool persistent_version_ = false;  // HTTP/1.1 or later: kept open unless it says close
+  bool server_keeps_ = false;
+  bool chunked_ = false;
+  http::chunked_decoder chunks_;
+  bool reused_ = false;
+  bool reply_started_ = false;
 };
 
 // The request bytes for a target and options, or nothing when a value would break the

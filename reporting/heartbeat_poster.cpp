@@ -29,6 +29,7 @@ void heartbeat_poster::withdraw(agent& waiting) { queue_.withdraw(waiting); }
 std::size_t heartbeat_poster::drop_waiting() {
   const auto dropped = queue_.take_waiting();
   for (agent* waiting : dropped) waiting->post_dropped();
+  sender_->close_kept_connections();
   return dropped.size();
 }
 

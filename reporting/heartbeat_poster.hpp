@@ -37,7 +37,8 @@ class heartbeat_poster {
   void submit(agent& poster);
   // Takes a waiting agent out of the line; it starts no post.
   void withdraw(agent& waiting);
-  // Reload: the waiting agents are idle again, due at the next tick; posts in flight go on.
+  // Reload: the waiting agents are idle again, due at the next tick; posts in flight go on,
+  // and the connections kept for later posts are closed (the reload may change the server).
   std::size_t drop_waiting();
   // Stop: as drop_waiting, posts in flight are ended, and heartbeats submitted from now on
   // are dropped at once.

@@ -75,6 +75,8 @@ std::string error_category::message(int value) const {
       return "HTTP response headers too large";
     case error::response_body_too_large:
       return "HTTP response body too large";
+    case error::malformed_chunked_body:
+      return "malformed HTTP chunked response body";
   }
   std::string text = "HTTP status " + std::to_string(value);
   if (const char* reason = reason_phrase(value)) text += std::string(" (") + reason + ")";

@@ -13,6 +13,7 @@ enum class error {
   bad_redirect_location = 4,
   response_headers_too_large = 5,
   response_body_too_large = 6,
+  malformed_chunked_body = 7,
 };
 
 class error_category : public boost::system::error_category {

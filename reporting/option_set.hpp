@@ -25,6 +25,11 @@ struct request_content_type {
 struct user_agent {
   std::string value;
 };
+// HTTP/1.1 with Connection: keep-alive, so that the connection may carry later requests;
+// otherwise HTTP/1.0 with Connection: close.
+struct keep_alive {
+  bool value = false;
+};
 // Bounds a whole exchange: open, redirects and body. Zero or less means no limit.
 struct timeout {
   std::chrono::seconds value{60};

@@ -17,6 +17,7 @@ namespace tamro {
 namespace {
 
 constexpr int most_concurrent_posts = 1024;
+constexpr int longest_idle_timeout = 3600;
 
 // A whole number from minimum to maximum, or fallback when the element is absent; anything
 // else stops the load with "invalid KEY TEXT".
@@ -83,6 +84,12 @@ posting_settings read_posting_settings(const boost::property_tree::ptree& sectio
   settings.max_concurrent_posts = static_cast<std::size_t>(
       read_count(section, "max-concurrent-posts", static_cast<int>(post_queue::default_limit), 1,
                  most_concurrent_posts));
+  settings.persistent_connections =
+      section.get_optional<bool>("persistent-connections").value_or(false);
+  settings.options.set(http::keep_alive{settings.persistent_connections});
+  settings.idle_timeout = std::chrono::seconds(
+      read_count(section, "idle-timeout", static_cast<int>(settings.idle_timeout.count()), 1,
+                 longest_idle_timeout));
   return settings;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <boost/property_tree/ptree_fwd.hpp>
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -19,6 +20,10 @@ struct posting_settings {
   url server;
   option_set options;
   std::size_t max_concurrent_posts = 0;
+  // Connections kept open between posts (also http::keep_alive in options), and how long
+  // one may stay unused.
+  bool persistent_connections = false;
+  std::chrono::seconds idle_timeout{15};
   // Built with the trust of this load (agent/ca-file loaded), shared by its https posts.
   std::shared_ptr<tls_client_context> tls;
 };

@@ -70,6 +70,22 @@ bool read_value(std::string_view text, std::size_t& i, std::string& value) {
   return true;
 }
 
+// Calls each for the trimmed, lower-case elements of a comma-separated list.
+template <class Each>
+void for_each_token(std::string_view list, Each each) {
+  while (!list.empty()) {
+    const auto comma = list.find(',');
+    auto item = list.substr(0, comma);
+    while (!item.empty() && (item.front() == ' ' || item.front() == '\t')) item.remove_prefix(1);
+    while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.remove_suffix(1);
+    std::string token(item);
+    for (auto& c : token) c = lower(c);
+    if (!token.empty()) each(token);
+    if (comma == std::string_view::npos) break;
+    list.remove_prefix(comma + 1);
+  }
+}
+
 }  // namespace
 
 std::optional<status_line> parse_status_line(std::string_view text) {
@@ -95,14 +111,32 @@ std::optional<response_headers> parse_header_block(std::string_view text) {
   std::string name;
   std::string value;
   bool pending = false;
+  const auto apply_length = [&](std::size_t length) {
+    if (headers.has_content_length && length != headers.content_length)
+      headers.conflicting_lengths = true;
+    headers.has_content_length = true;
+    headers.content_length = length;
+  };
+  // Codings of every Transfer-Encoding header apply in order: chunked counts when last.
+  const auto apply_codings = [&] {
+    headers.transfer_encoding = true;
+    for_each_token(value, [&](const std::string& token) { headers.chunked = token == "chunked"; });
+  };
   const auto apply = [&] {
     if (!pending) return;
     if (iequals(name, "Content-Type"))
       headers.content_type = value;
     else if (iequals(name, "Content-Length"))
-      headers.content_length = parse_content_length(value);
+      apply_length(parse_content_length(value));
     else if (iequals(name, "Location"))
       headers.location = value;
+    else if (iequals(name, "Transfer-Encoding"))
+      apply_codings();
+    else if (iequals(name, "Connection"))
+      for_each_token(value, [&](const std::string& token) {
+        if (token == "close") headers.connection_close = true;
+        if (token == "keep-alive") headers.connection_keep_alive = true;
+      });
     pending = false;
   };
 

@@ -25,12 +25,20 @@ struct response_headers {
   std::string content_type;
   std::size_t content_length = 0;
   std::string location;
+  // What tells where the body ends, and whether the connection may carry another request.
+  bool has_content_length = false;
+  bool conflicting_lengths = false;  // Content-Length headers that disagree
+  bool transfer_encoding = false;    // any Transfer-Encoding header
+  bool chunked = false;              // the last transfer coding is chunked
+  bool connection_close = false;     // Connection: close
+  bool connection_keep_alive = false;
 };
 
 // Parses a header block: header lines ("name: value" CR LF, continuation lines starting
 // with a blank or tab) up to and including the empty line, which must end the text.
 // Content-Type, Content-Length and Location are kept (the last of each wins, names are
-// compared ignoring case); other headers are checked and ignored.
+// compared ignoring case), Transfer-Encoding and Connection are read as token lists; other
+// headers are checked and ignored.
 std::optional<response_headers> parse_header_block(std::string_view text);
 
 // The leading decimal integer of a Content-Length value, read as atoi reads it: leading

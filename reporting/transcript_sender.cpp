@@ -39,6 +39,7 @@ transcript_sender::transcript_sender(boost::asio::io_context& io, std::ostream& 
 void transcript_sender::send(const std::string& agent_name, std::string heartbeat,
                              completion done) {
   if (poster_) {
+    ++posting_;
     poster_->send(agent_name, std::move(heartbeat),
                   [this, agent_name, done = std::move(done)](post_outcome outcome) {
                     if (outcome.kind == post_outcome::result::delivered) {
@@ -47,6 +48,9 @@ void transcript_sender::send(const std::string& agent_name, std::string heartbea
                       outcome.kind = post_outcome::result::printed;
                       outcome.reply.clear();
                     }
+                    // The run ends when nothing is left to do: a kept connection would hold
+                    // it until its idle time-out.
+                    if (--posting_ == 0) poster_->close_kept_connections();
                     done(std::move(outcome));
                   });
     return;
@@ -60,5 +64,9 @@ void transcript_sender::send(const std::string& agent_name, std::string heartbea
 }
 
 std::size_t transcript_sender::cancel_all() { return poster_ ? poster_->cancel_all() : 0; }
+
+void transcript_sender::close_kept_connections() {
+  if (poster_) poster_->close_kept_connections();
+}
 
 }  // namespace tamro

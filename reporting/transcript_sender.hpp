@@ -20,11 +20,13 @@ class transcript_sender : public heartbeat_sender {
 
   void send(const std::string& agent_name, std::string heartbeat, completion done) override;
   std::size_t cancel_all() override;
+  void close_kept_connections() override;
 
  private:
   boost::asio::io_context& io_;
   std::ostream& out_;
   heartbeat_sender* poster_;
+  std::size_t posting_ = 0;
 };
 
 }  // namespace tamro

@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "reporting/connection_pool.hpp"
 #include "reporting/http_error.hpp"
 #include "reporting/http_stream.hpp"
 #include "reporting/https_stream.hpp"
@@ -39,82 +40,102 @@ std::optional<url> absolute_url(const std::string& text) {
 // safely after the url_stream itself is gone.
 class url_stream::exchange : public std::enable_shared_from_this<exchange> {
  public:
-  exchange(boost::asio::io_context& io, std::shared_ptr<tls_client_context> tls)
-      : io_(io), tls_(std::move(tls)), timer_(io) {}
+  exchange(boost::asio::io_context& io, std::shared_ptr<tls_client_context> tls,
+           std::shared_ptr<connection_pool> pool)
+      : io_(io), tls_(std::move(tls)), pool_(std::move(pool)), timer_(io) {}
 
   void open(const url& target, open_handler done);
   void read_some(boost::asio::mutable_buffer buffer, read_handler done);
   void close();
-  connection* active() const;
+  void release();
+  connection* active() const { return active_.get(); }
+  bool retried() const { return retried_; }
 
   option_set options;
-  url target;
+  url last_target;  // where the last open went
 
  private:
-  enum class scheme { none, http, https };
-
-  void start(const url& target, open_handler done);
-  void opened(connection& used, error_code error, open_handler done);
-  bool may_follow(const url& next) const;
+  void start(const url& target, bool may_take_kept, open_handler done);
+  std::shared_ptr<connection> connection_for(const url& target, bool may_take_kept);
+  void opened(connection& used, const url& target, error_code error, open_handler done);
+  static bool may_follow(const url& from, const url& next);
   void start_timer();
   void stop_timer();
   void expire();
   void post(read_handler done, error_code error, std::size_t bytes);
-  void close_connections();
 
   boost::asio::io_context& io_;
-  scheme scheme_ = scheme::none;
   std::shared_ptr<tls_client_context> tls_;
-  // Made when a URL of their scheme first needs them: most streams only ever use one.
-  std::shared_ptr<http_stream> http_;
-  std::shared_ptr<https_stream> https_;
+  std::shared_ptr<connection_pool> pool_;
+  // The connection of the current URL; null for a scheme that is not http or https.
+  std::shared_ptr<connection> active_;
   boost::asio::steady_timer timer_;
   unsigned timer_generation_ = 0;
   bool timed_out_ = false;
+  bool retried_ = false;
   int redirects_ = 0;
 };
 
 void url_stream::exchange::open(const url& target, open_handler done) {
   redirects_ = 0;
   timed_out_ = false;
+  retried_ = false;
   start_timer();
-  start(target, std::move(done));
+  start(target, true, std::move(done));
 }
 
-void url_stream::exchange::start(const url& next, open_handler done) {
-  target = next;
+void url_stream::exchange::start(const url& target, bool may_take_kept, open_handler done) {
+  last_target = target;
   const auto& protocol = target.protocol();
-  std::shared_ptr<connection> used;
-  if (protocol == "http") {
-    scheme_ = scheme::http;
-    if (!http_) http_ = std::make_shared<http_stream>(io_);
-    used = http_;
-  } else if (protocol == "https") {
-    scheme_ = scheme::https;
-    if (!tls_) tls_ = std::make_shared<tls_client_context>();
-    if (!https_) https_ = std::make_shared<https_stream>(io_, tls_);
-    used = https_;
-  } else {
+  if (protocol != "http" && protocol != "https") {
     // file: among them: a local file read as the reply would pass for a delivery.
-    scheme_ = scheme::none;
+    active_.reset();
     stop_timer();
     boost::asio::post(io_, [done = std::move(done)] { done(asio_error::operation_not_supported); });
     return;
   }
-  used->open(target, options,
-             [self = shared_from_this(), used, done = std::move(done)](error_code error) mutable {
-               self->opened(*used, error, std::move(done));
-             });
+  auto used = connection_for(target, may_take_kept);
+  active_ = used;
+  used->open(
+      target, options,
+      [self = shared_from_this(), used, target, done = std::move(done)](error_code error) mutable {
+        self->opened(*used, target, error, std::move(done));
+      });
 }
 
-void url_stream::exchange::opened(connection& used, error_code error, open_handler done) {
+// The connection of this stream while it is open (it refuses a second exchange at once,
+// unless it is kept for the next), else a kept one to the server, else the closed one of
+// this stream when its scheme fits, else a new one.
+std::shared_ptr<connection> url_stream::exchange::connection_for(const url& target,
+                                                                 bool may_take_kept) {
+  const bool https = target.protocol() == "https";
+  if (active_ && active_->is_open()) return active_;
+  if (may_take_kept && pool_ && options.get<http::keep_alive>().value)
+    if (auto kept = pool_->take(target)) return kept;
+  if (active_ && active_->target().protocol() == target.protocol()) return active_;
+  if (!https) return std::make_shared<http_stream>(io_);
+  if (!tls_) tls_ = std::make_shared<tls_client_context>();
+  return std::make_shared<https_stream>(io_, tls_);
+}
+
+void url_stream::exchange::opened(connection& used, const url& target, error_code error,
+                                  open_handler done) {
   if (error && timed_out_) error = asio_error::timed_out;
+  // The server may have closed a kept connection just as the request went out.
+  if (error && error != asio_error::timed_out && error != asio_error::operation_aborted &&
+      used.reused() && !used.reply_started() && !retried_) {
+    retried_ = true;
+    used.close();
+    active_.reset();
+    return start(target, false, std::move(done));
+  }
   if (error.category() == http::http_category() && (error.value() == 301 || error.value() == 302)) {
     if (++redirects_ > max_redirects) {
       error = http::error::too_many_redirects;
-    } else if (const auto next = absolute_url(used.location()); next && may_follow(*next)) {
+    } else if (const auto next = absolute_url(used.location());
+               next && may_follow(used.target(), *next)) {
       used.close();
-      return start(*next, std::move(done));
+      return start(*next, true, std::move(done));
     } else {
       error = http::error::bad_redirect_location;
     }
@@ -125,8 +146,8 @@ void url_stream::exchange::opened(connection& used, error_code error, open_handl
 
 // A redirect may lead to http or https only, and never from https back to plain http: the
 // heartbeat would go out in clear.
-bool url_stream::exchange::may_follow(const url& next) const {
-  return next.protocol() == "https" || (next.protocol() == "http" && scheme_ != scheme::https);
+bool url_stream::exchange::may_follow(const url& from, const url& next) {
+  return next.protocol() == "https" || (next.protocol() == "http" && from.protocol() != "https");
 }
 
 void url_stream::exchange::start_timer() {
@@ -150,29 +171,18 @@ void url_stream::exchange::stop_timer() {
 
 void url_stream::exchange::expire() {
   timed_out_ = true;
-  close_connections();
-}
-
-void url_stream::exchange::close_connections() {
-  if (http_) http_->close();
-  if (https_) https_->close();
+  if (active_) active_->close();
 }
 
 void url_stream::exchange::read_some(boost::asio::mutable_buffer buffer, read_handler done) {
   if (timed_out_) return post(std::move(done), asio_error::timed_out, 0);
-  switch (scheme_) {
-    case scheme::none:
-      return post(std::move(done), asio_error::operation_not_supported, 0);
-    case scheme::http:
-    case scheme::https:
-      active()->read_some(buffer, [self = shared_from_this(), done = std::move(done)](
-                                      error_code error, std::size_t bytes) {
-        if (error && self->timed_out_) error = asio_error::timed_out;
-        if (error || self->active()->body_complete()) self->stop_timer();
-        done(error, bytes);
-      });
-      return;
-  }
+  if (!active_) return post(std::move(done), asio_error::operation_not_supported, 0);
+  active_->read_some(buffer, [self = shared_from_this(), used = active_, done = std::move(done)](
+                                 error_code error, std::size_t bytes) {
+    if (error && self->timed_out_) error = asio_error::timed_out;
+    if (error || used->body_complete()) self->stop_timer();
+    done(error, bytes);
+  });
 }
 
 void url_stream::exchange::post(read_handler done, error_code error, std::size_t bytes) {
@@ -182,28 +192,25 @@ void url_stream::exchange::post(read_handler done, error_code error, std::size_t
 void url_stream::exchange::close() {
   stop_timer();
   timed_out_ = false;
-  close_connections();
+  if (active_) active_->close();
 }
 
-connection* url_stream::exchange::active() const {
-  switch (scheme_) {
-    case scheme::http:
-      return http_.get();
-    case scheme::https:
-      return https_.get();
-    default:
-      return nullptr;
-  }
+void url_stream::exchange::release() {
+  if (!pool_ || !active_ || timed_out_ || !active_->reusable()) return close();
+  stop_timer();
+  pool_->keep(std::move(active_));
+  active_.reset();
 }
 
-url_stream::url_stream(boost::asio::io_context& io, std::shared_ptr<tls_client_context> tls)
-    : exchange_(std::make_shared<exchange>(io, std::move(tls))) {}
+url_stream::url_stream(boost::asio::io_context& io, std::shared_ptr<tls_client_context> tls,
+                       std::shared_ptr<connection_pool> pool)
+    : exchange_(std::make_shared<exchange>(io, std::move(tls), std::move(pool))) {}
 
 url_stream::~url_stream() { exchange_->close(); }
 
 option_set& url_stream::options() { return exchange_->options; }
 
-const url& url_stream::target() const { return exchange_->target; }
+const url& url_stream::target() const { return exchange_->last_target; }
 
 void url_stream::open(const url& target, open_handler handler) {
   exchange_->open(target, std::move(handler));
@@ -234,5 +241,19 @@ void url_stream::read_some(boost::asio::mutable_buffer buffer, read_handler hand
 }
 
 void url_stream::close() { exchange_->close(); }
+
+void url_stream::release() { exchange_->release(); }
+
+bool url_stream::retried() const { return exchange_->retried(); }
+
+bool url_stream::chunked() const {
+  const auto* used = exchange_->active();
+  return used && used->chunked();
+}
+
+bool url_stream::body_complete() const {
+  const auto* used = exchange_->active();
+  return used && used->body_complete();
+}
 
 }  // namespace tamro

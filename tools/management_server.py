@@ -19,14 +19,27 @@ server's behaviour while an agent runs. Keys of the script (all optional):
                   "short-body": announce more bytes than are sent, then close;
                   "zero-length": announce a length of 0 (the body is not sent);
                   "malformed-xml": send a body that is not well-formed;
-                  "silent": read the request and never answer
+                  "silent": read the request and never answer;
+                  "close-reused": close a connection at its second request, unanswered
   "delay"         seconds to wait before answering
+  "keep_alive"    answer HTTP/1.1 and keep the connection open for the next request when the
+                  request asks for it (HTTP/1.1 without "Connection: close", or HTTP/1.0
+                  with "Connection: keep-alive"); otherwise HTTP/1.0 and "Connection: close"
+  "keep_alive_header"  with keep_alive: also send "Connection: keep-alive" (an HTTP/1.1 reply
+                  keeps the connection without it)
+  "http10"        with keep_alive: answer "HTTP/1.0" (kept only with "keep_alive_header")
+  "chunked"       send the body with "Transfer-Encoding: chunked" (in chunks of "chunk_size"
+                  bytes, default 16) instead of a Content-Length; HTTP/1.1 replies only
+  "close_after"   with keep_alive: answer the Nth request of a connection with
+                  "Connection: close" and close it
   "paths"         object mapping a request path to keys that replace the ones above
   "agents"        object mapping a heartbeat's <ip-address> (a device's address, or the
                   agent's own for its status heartbeat) to keys that replace the ones above
 
 Keys left out take the defaults: an interval of 300 seconds and empty lists of requested
-statistics and alarms.
+statistics and alarms. Each recorded request carries the number of its connection
+("connection", from 1 in the order accepted) and its place on that connection ("on_connection",
+from 1).
 
 Usage: management_server.py --port 0 [--host 127.0.0.1|::1] [--script FILE] [--record FILE]
                             [--cert FILE --key FILE]   (serve HTTPS)
@@ -109,6 +122,8 @@ class Handler(BaseHTTPRequestHandler):
 
     def setup(self):
         super().setup()
+        self.connection_number = self.server.new_connection()
+        self.served = 0
         self.handshake_failed = False
         if isinstance(self.request, ssl.SSLSocket):
             try:
@@ -130,8 +145,13 @@ class Handler(BaseHTTPRequestHandler):
     def handle_request(self):
         length = int(self.headers.get("Content-Length") or 0)
         body = self.rfile.read(length) if length > 0 else b""
+        self.served += 1
+        self.close_connection = True
         script = script_for(load_script(self.server.script_path), self.path.split("?")[0], body)
         number = self.server.record(self, body, script)
+        if script.get("misbehave") == "close-reused" and self.served > 1:
+            self.server.say(f"#{number}: closing connection {self.connection_number} unanswered")
+            return
         self.server.say(self.describe(number, body))
         if script.get("delay"):
             time.sleep(float(script["delay"]))
@@ -151,11 +171,32 @@ class Handler(BaseHTTPRequestHandler):
         lines += ["", body.decode("utf-8", "replace").rstrip("\n")]
         return "\n".join(lines)
 
+    def keeps_connection(self, script):
+        """Whether this answer leaves the connection open, and the version it is given."""
+        asked = [t.strip().lower() for t in self.headers.get("Connection", "").split(",")]
+        if not script.get("keep_alive"):
+            return False, "HTTP/1.0"
+        version = "HTTP/1.0" if script.get("http10") else "HTTP/1.1"
+        if self.request_version == "HTTP/1.1":
+            keep = "close" not in asked
+        else:
+            keep = "keep-alive" in asked
+        if version == "HTTP/1.0" and not script.get("keep_alive_header"):
+            keep = False
+        if script.get("misbehave") not in (None, "close-reused"):
+            keep = False
+        close_after = script.get("close_after")
+        if close_after and self.served >= int(close_after):
+            keep = False
+        return keep, version
+
     def answer(self, number, script):
         status = int(script.get("status", 200))
         misbehave = script.get("misbehave")
         body = reply_body(script).encode("utf-8") if status == 200 else b""
-        head = [f"HTTP/1.0 {status} {REASONS.get(status, 'Unknown')}"]
+        keep, version = self.keeps_connection(script)
+        chunked = bool(script.get("chunked")) and version == "HTTP/1.1"
+        head = [f"{version} {status} {REASONS.get(status, 'Unknown')}"]
         if status in (301, 302):
             head.append(f"Location: {script.get('location', '')}")
         head.append(f"Content-Type: {script.get('content_type', 'application/xml')}")
@@ -164,13 +205,23 @@ class Handler(BaseHTTPRequestHandler):
             body = b""
         elif misbehave == "short-body":
             head.append(f"Content-Length: {len(body) + 100}")
+        elif chunked:
+            head.append("Transfer-Encoding: chunked")
+            size = int(script.get("chunk_size", 16))
+            body = b"".join(b"%x\r\n%s\r\n" % (len(body[i:i + size]), body[i:i + size])
+                            for i in range(0, len(body), size)) + b"0\r\n\r\n"
         elif misbehave != "no-content-length":
             head.append(f"Content-Length: {len(body)}")
-        head.append("Connection: close")
+        if not keep:
+            head.append("Connection: close")
+        elif script.get("keep_alive_header"):
+            head.append("Connection: keep-alive")
         self.wfile.write(("\r\n".join(head) + "\r\n\r\n").encode("latin-1") + body)
         self.wfile.flush()
+        self.close_connection = not keep
         self.server.say(f"--- #{number}: answered {status} with {len(body)} bytes"
-                        + (f" ({misbehave})" if misbehave else ""))
+                        + (f" ({misbehave})" if misbehave else "")
+                        + (f", connection {self.connection_number} kept" if keep else ""))
 
     def wait_for_close(self):
         self.request.settimeout(0.5)
@@ -200,6 +251,7 @@ class Server(ThreadingHTTPServer):
         self.tls = tls
         self.lock = threading.Lock()
         self.count = 0
+        self.connections = 0
         self.stopping = threading.Event()
 
     def get_request(self):
@@ -210,6 +262,11 @@ class Server(ThreadingHTTPServer):
             connection = self.tls.wrap_socket(connection, server_side=True,
                                               do_handshake_on_connect=False)
         return connection, address
+
+    def new_connection(self):
+        with self.lock:
+            self.connections += 1
+            return self.connections
 
     def say(self, text):
         with self.lock:
@@ -227,6 +284,8 @@ class Server(ThreadingHTTPServer):
                 "version": handler.request_version,
                 "headers": [[name, value] for name, value in handler.headers.items()],
                 "body": body.decode("utf-8", "replace"),
+                "connection": handler.connection_number,
+                "on_connection": handler.served,
                 # What the script answers it with: 0 for no answer at all.
                 "status": (0 if script.get("misbehave") == "silent"
                            else int(script.get("status", 200))),

@@ -103,6 +103,9 @@ void counter_families(page& out, const agent_statistics& statistics) {
   out.family("tamro_heartbeats_total", "counter", "Heartbeat posts by how they ended.");
   out.sample("tamro_heartbeats_total{result=\"ok\"}", number(statistics.heartbeats_delivered));
   out.sample("tamro_heartbeats_total{result=\"error\"}", number(statistics.heartbeats_failed));
+  out.family("tamro_heartbeat_retries_total", "counter",
+             "Heartbeats sent again on a new connection after a kept one failed before the reply.");
+  out.sample("tamro_heartbeat_retries_total", number(statistics.heartbeat_retries));
 
   const auto& posts = statistics.post_duration;
   const std::string histogram = "tamro_heartbeat_post_duration_seconds";

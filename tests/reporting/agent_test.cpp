@@ -2,6 +2,7 @@
 
 #include <ctemplate/template.h>
 #include <openssl/x509_vfy.h>
+#include <algorithm>
 #include <boost/asio/error.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -9,16 +10,20 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "config/configuration_error.hpp"
 #include "reporting/agent.hpp"
+#include "reporting/agent_statistics.hpp"
 #include "reporting/heartbeat_posting.hpp"
 #include "reporting/http_error.hpp"
 #include "reporting/posting_settings.hpp"
 #include "reporting/schedule_clock.hpp"
+#include "reporting/transcript_sender.hpp"
 #include "reporting/x509_error.hpp"
 #include "tests/support/agent_support.hpp"
 
@@ -89,7 +94,31 @@ struct AgentTest : ::testing::Test {
     io.run_for(15s);
     ASSERT_TRUE(io.stopped()) << "the exchange did not finish";
   }
+
+  // Connections kept, by the agent and by the server, with these further keys.
+  ptree configure_kept(const test::management_server& server, ptree extra = {}) {
+    extra.put("persistent-connections", "true");
+    configure(server.url(), extra);
+    server.script(R"({"keep_alive": true})");
+    return extra;
+  }
+
+  // A cycle whose connection may stay open: runs until the agent is idle again.
+  void run_kept_cycle() {
+    target.cycle_start = boost::posix_time::second_clock::universal_time();
+    target.last_delivered = boost::posix_time::not_a_date_time;
+    target.start_heartbeat();
+    io.restart();
+    for (int turn = 0; turn < 150 && target.busy(); ++turn) io.run_one_for(100ms);
+    ASSERT_FALSE(target.busy()) << "the exchange did not finish";
+  }
 };
+
+std::vector<int> connections_of(const std::vector<test::recorded_request>& requests) {
+  std::vector<int> numbers;
+  for (const auto& request : requests) numbers.push_back(request.connection);
+  return numbers;
+}
 
 TEST_F(AgentTest, PostCarriesTheRenderedHeartbeatAndTheReplyIsApplied) {
   test::management_server server(dir);
@@ -283,6 +312,11 @@ TEST_F(AgentTest, ConfigurationErrorsNameTheCause) {
     EXPECT_EQ(message(section("max-concurrent-posts", count)),
               std::string("configuration_error: invalid max-concurrent-posts ") + count);
   EXPECT_EQ(message(section("max-concurrent-posts", "1024")), "accepted");
+  for (const char* seconds : {"0", "3601", "soon"})
+    EXPECT_EQ(message(section("idle-timeout", seconds)),
+              std::string("configuration_error: invalid idle-timeout ") + seconds);
+  EXPECT_EQ(message(section("idle-timeout", "3600")), "accepted");
+  EXPECT_EQ(message(section("persistent-connections", "maybe")), "accepted");
   // The trust is loaded with the settings: a file it cannot use stops the load, not each post.
   EXPECT_EQ(message(section("ca-file", dir.file("absent.pem"))),
             "configuration_error: ca-file " + dir.file("absent.pem") +
@@ -340,6 +374,94 @@ TEST_F(AgentTest, DeviceHeartbeatsWaitTheirTurnAndAStopDropsThemQuietly) {
   EXPECT_EQ(server.requests().size(), 6u);
   EXPECT_EQ(posting.poster().in_flight(), 0u);
   EXPECT_EQ(log.count('E') + log.count('W'), 0) << log.text();
+}
+
+TEST_F(AgentTest, PersistentConnectionsCarryTheHeartbeatsUntilAReloadOrAStop) {
+  test::management_server server(dir);
+  const ptree extra = configure_kept(server);
+  run_kept_cycle();
+  server.script(R"({"keep_alive": true, "chunked": true, "interval": 600})");
+  run_kept_cycle();
+  EXPECT_EQ(target.interval, boost::posix_time::seconds(600)) << "the chunked reply was applied";
+  server.script(R"({"keep_alive": true, "close_after": 3})");
+  run_kept_cycle();
+  run_kept_cycle();
+  EXPECT_EQ(target.replies, 4);
+  auto requests = server.requests();
+  EXPECT_EQ(connections_of(requests), (std::vector<int>{1, 1, 1, 2}))
+      << "the third reply said close";
+  EXPECT_EQ(requests[0].request_line, "POST /heartbeat HTTP/1.1");
+  EXPECT_EQ(requests[0].headers.back(),
+            std::make_pair(std::string("Connection"), std::string("keep-alive")));
+  EXPECT_EQ(requests[0].headers.size(), 6u) << "the same headers as without the option";
+
+  // A reload drains at once: the kept connection holds nothing up, and the next load's posts
+  // start on a new one.
+  posting.poster().drop_waiting();
+  run();
+  configure(server.url(), extra);
+  run_kept_cycle();
+  EXPECT_EQ(server.requests().back().connection, 3);
+
+  // So does a stop.
+  posting.poster().stop();
+  run();
+  EXPECT_EQ(log.count('E') + log.count('W'), 0) << log.text();
+
+  // Turned off again by a load that leaves the key out.
+  configure(server.url());
+  server.script(R"({"keep_alive": true})");
+  run_cycle();
+  EXPECT_EQ(server.requests().back().request_line, "POST /heartbeat HTTP/1.0");
+  EXPECT_EQ(server.requests().back().connection, 4);
+}
+
+TEST_F(AgentTest, AHeartbeatOnAKeptConnectionTheServerClosedIsPostedAgainAndCounted) {
+  test::management_server server(dir);
+  configure_kept(server);
+  server.script(R"({"keep_alive": true, "misbehave": "close-reused"})");
+  const auto retries = agent_statistics::global().heartbeat_retries;
+  run_kept_cycle();
+  run_kept_cycle();
+  EXPECT_EQ(target.replies, 2) << log.text();
+  EXPECT_EQ(connections_of(server.requests()), (std::vector<int>{1, 1, 2}));
+  EXPECT_EQ(agent_statistics::global().heartbeat_retries, retries + 1);
+  EXPECT_EQ(log.count('E'), 0) << log.text();
+}
+
+TEST_F(AgentTest, KeptConnectionsAreNoMoreThanThePostsAtOnce) {
+  test::management_server server(dir);
+  ptree extra;
+  extra.put("max-concurrent-posts", "2");
+  configure_kept(server, extra);
+  std::vector<std::unique_ptr<test_agent>> devices;
+  for (int i = 0; i < 6; ++i) devices.push_back(std::make_unique<test_agent>(io, posting.poster()));
+  const auto busy = [&] {
+    return std::any_of(devices.begin(), devices.end(), [](const auto& d) { return d->busy(); });
+  };
+  for (int round = 0; round < 2; ++round) {
+    for (auto& device : devices) device->start_heartbeat();
+    io.restart();
+    for (int turn = 0; turn < 150 && busy(); ++turn) io.run_one_for(100ms);
+    ASSERT_FALSE(busy());
+  }
+  const auto numbers = connections_of(server.requests());
+  EXPECT_EQ(numbers.size(), 12u);
+  EXPECT_EQ(std::set<int>(numbers.begin(), numbers.end()).size(), 2u) << "two posts at once";
+}
+
+TEST_F(AgentTest, ATestRunWithKeptConnectionsEndsWhenItsPostsHave) {
+  test::management_server server(dir);
+  ptree extra;
+  extra.put("idle-timeout", "3600");  // only the end of the run may close it
+  configure_kept(server, extra);
+  std::ostringstream transcript_text;
+  transcript_sender transcript(io, transcript_text, &posting.server());
+  posting.poster().use(transcript);
+  run_cycle();
+  EXPECT_EQ(server.requests().size(), 1u);
+  EXPECT_NE(transcript_text.str().find("<!-- reply to <test agent> -->"), std::string::npos);
+  posting.poster().use(posting.server());
 }
 
 TEST_F(AgentTest, TemplateThatExpandsToNothingIsNotPosted) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "reporting/chunked_decoder.hpp"
 #include "reporting/response_parser.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -16,5 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (text.size() < 2 || text.substr(text.size() - 2) != "\r\n") std::abort();
   }
   tamro::http::parse_content_length(text);
+  // The decoder never writes past its room nor consumes past its input.
+  tamro::http::chunked_decoder chunks;
+  char out[7];
+  std::size_t produced = 0;
+  if (chunks.decode(text, out, sizeof out, produced) > text.size() || produced > sizeof out)
+    std::abort();
   return 0;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "reporting/response_parser.hpp"
 
@@ -76,6 +77,35 @@ TEST(HeaderBlock, ValuesContinuationsAndRepeats) {
   EXPECT_EQ(headers->content_type, "text/plain;charset=x");
   EXPECT_EQ(headers->location, " two spaces");
   EXPECT_EQ(headers->content_length, 2u);
+}
+
+TEST(HeaderBlock, WhatFramesTheBodyAndKeepsTheConnection) {
+  struct expected {
+    const char* block;
+    bool length, conflicting, encoded, chunked, close, keep_alive;
+  };
+  for (const auto& e : std::vector<expected>{
+           {"\r\n", false, false, false, false, false, false},
+           {"Content-Length: 3\r\ncontent-length: 3\r\n\r\n", true, false, false, false, false,
+            false},
+           {"Content-Length: 3\r\nContent-Length: 4\r\n\r\n", true, true, false, false, false,
+            false},
+           {"Transfer-Encoding: gzip,  Chunked\r\n\r\n", false, false, true, true, false, false},
+           {"Transfer-Encoding: chunked\r\nTransfer-Encoding: gzip\r\n\r\n", false, false, true,
+            false, false, false},
+           {"Connection: Keep-Alive\r\n\r\n", false, false, false, false, false, true},
+           {"Connection: upgrade, close\r\n\r\n", false, false, false, false, true, false},
+           {"Connection: closed\r\n\r\n", false, false, false, false, false, false},
+       }) {
+    const auto headers = parse_header_block(e.block);
+    ASSERT_TRUE(headers) << e.block;
+    EXPECT_EQ(headers->has_content_length, e.length) << e.block;
+    EXPECT_EQ(headers->conflicting_lengths, e.conflicting) << e.block;
+    EXPECT_EQ(headers->transfer_encoding, e.encoded) << e.block;
+    EXPECT_EQ(headers->chunked, e.chunked) << e.block;
+    EXPECT_EQ(headers->connection_close, e.close) << e.block;
+    EXPECT_EQ(headers->connection_keep_alive, e.keep_alive) << e.block;
+  }
 }
 
 TEST(HeaderBlock, RefusesDeviations) {

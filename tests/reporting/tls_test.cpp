@@ -2,10 +2,13 @@
 
 #include <openssl/pem.h>
 #include <openssl/x509_vfy.h>
+#include <boost/asio/io_context.hpp>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 
 #include "reporting/certificate_check.hpp"
+#include "reporting/connection_pool.hpp"
 #include "reporting/http_error.hpp"
 #include "reporting/x509_error.hpp"
 #include "tests/reporting/fetch.hpp"
@@ -120,6 +123,30 @@ TEST_F(TlsTest, SessionsOfVerifiedPeersAreResumedWithinOneContext) {
   EXPECT_EQ(fetch(server.url("localhost"), trusting(), mismatched).open_error,
             x509::cert_error::host_name_mismatch);
   EXPECT_EQ(mismatched->kept_sessions(), 0u);
+}
+
+TEST_F(TlsTest, AKeptConnectionIsCheckedOnceAndANewOneResumesTheSession) {
+  test_server server(
+      [](test::server_peer& peer, int) {
+        while (!peer.read_request().empty())
+          peer.send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+      },
+      identity("ip"));
+  boost::asio::io_context io;
+  auto pool = std::make_shared<connection_pool>(io, 2, std::chrono::seconds(30));
+  auto tls = std::make_shared<tls_client_context>();
+  auto options = trusting();
+  options.set(http::keep_alive{true});
+  for (int exchange = 0; exchange < 3; ++exchange)
+    EXPECT_EQ(test::fetch_kept(io, pool, server.url(), options, tls).body, "hello");
+  EXPECT_EQ(server.connections(), 1);
+  EXPECT_EQ(server.server_names().size(), 1u) << "one handshake";
+
+  pool->close_all();
+  pool->resume();
+  EXPECT_EQ(test::fetch_kept(io, pool, server.url(), options, tls).body, "hello");
+  EXPECT_EQ(server.connections(), 2);
+  EXPECT_EQ(server.resumed_sessions(), 1) << "a kept connection closed unused stays resumable";
 }
 
 TEST_F(TlsTest, RedirectFromHttpsToPlainHttpIsRefused) {

@@ -39,8 +39,13 @@ TEST(UrlStream, SendsTheRequestByteForByte) {
   post.set(http::request_content_type{""});
   EXPECT_FALSE(fetch(server.url() + "/hb", post).open_error);
 
+  // Persistent connections off is the request above, byte for byte.
+  post.set(http::keep_alive{false});
+  EXPECT_FALSE(fetch(server.url() + "/hb", post).open_error);
+
   const auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 4u);
+  ASSERT_EQ(requests.size(), 5u);
+  EXPECT_EQ(requests[4], requests[3]);
   EXPECT_EQ(requests[0], "GET /status?x=1 HTTP/1.0\r\nHost: 127.0.0.1:" + port +
                              "\r\nAccept: */*\r\nConnection: close\r\n\r\n");
   EXPECT_EQ(requests[1], "GET / HTTP/1.0\r\nHost: 127.0.0.1:" + port +

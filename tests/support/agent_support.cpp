@@ -98,6 +98,8 @@ std::vector<recorded_request> management_server::requests() const {
     }
     request.body = entry.get<std::string>("body");
     request.status = entry.get<int>("status");
+    request.connection = entry.get<int>("connection");
+    request.on_connection = entry.get<int>("on_connection");
     result.push_back(std::move(request));
   }
   return result;

@@ -36,7 +36,9 @@ struct recorded_request {
   std::string request_line;
   std::vector<std::pair<std::string, std::string>> headers;  // in the order received
   std::string body;
-  int status = 200;  // what the server answered it with; 0 for no answer
+  int status = 200;       // what the server answered it with; 0 for no answer
+  int connection = 0;     // which connection carried it, from 1 in the order accepted
+  int on_connection = 0;  // its place on that connection, from 1
 };
 
 struct tls_files {

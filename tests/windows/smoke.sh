@@ -141,6 +141,32 @@ else
   tail -n 20 "$work/foreground.out"
 fi
 
+# --- persistent connections: a later heartbeat goes over the kept connection (kept longer ---
+# than a tick), and a stop closes it
+
+sed -e "s|</server-uri>|</server-uri><persistent-connections>true</persistent-connections><idle-timeout>60</idle-timeout>|" \
+  "$work/configuration.xml" >"$work/kept.xml"
+echo '{"interval": 5, "statistics": [], "alarms": [], "keep_alive": true}' >"$work/script.json"
+wine64 "$exe" -f -c "$w/kept.xml" >"$work/kept.out" 2>&1 &
+agent=$!
+pids+=($agent)
+if wait_for 60 grep -q '"on_connection": 2' "$work/record.jsonl"; then
+  pass "persistent connections carry a second heartbeat over the same connection"
+else
+  fail "no heartbeat went over a kept connection"
+  tail -n 20 "$work/kept.out"
+fi
+kill -INT "$agent"
+wait "$agent"
+status=$?
+if [ "$status" = 0 ]; then
+  pass "CTRL-C stops a run with kept connections with exit code 0"
+else
+  fail "CTRL-C with kept connections: exit $status"
+  tail -n 20 "$work/kept.out"
+fi
+echo '{"interval": 5, "statistics": [], "alarms": []}' >"$work/script.json"
+
 # --- the service ----------------------------------------------------------------------------
 
 # Wine ends a prefix's services when its last user process exits: keep one alive.
