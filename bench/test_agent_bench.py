@@ -4,7 +4,9 @@
     python3 bench/test_agent_bench.py
 """
 
+import contextlib
 import http.client
+import io
 import os
 import pathlib
 import shutil
@@ -72,12 +74,45 @@ class TickAccounting(unittest.TestCase):
         self.assertLess(bench.estimate_seconds(plan, True, True), 35 * 60)
         quick = bench.estimate_seconds([(200, "http", False, 3)], True, True)
         self.assertLess(quick, 3 * 60)
+        quick_v3 = bench.estimate_seconds([(200, "http", False, 3)], True, True, True, [200], 3)
+        self.assertLess(quick_v3, 6 * 60)
+
+    def test_snmpv3_runs_get_a_v2c_run_of_their_size_only_where_the_plan_lacks_one(self):
+        plan = [(1000, "http", False, 6), (1000, "http", True, 6), (5000, "http", True, 6),
+                (5000, "https", False, 6)]
+        self.assertEqual(bench.v2c_companions(plan, [1000, 5000], 6), [(5000, "http", False, 6)])
+        self.assertEqual(bench.plan_text(plan, [1000, 5000], 6).split(", ")[4:],
+                         ["1000-http-closed-v3 x6 (100 silent)", "5000-http-closed x6",
+                          "5000-http-closed-v3 x6 (500 silent)"])
+        # A missing companion costs one agent run more (and nothing without the agent's runs).
+        with_v2c = plan + [(5000, "http", False, 6)]
+        one_agent_run = bench.estimate_seconds([(5000, "http", False, 6)], False, False) - 5.0
+        for agent, extra in ((True, one_agent_run), (False, 0)):
+            def v3_cost(p):
+                return (bench.estimate_seconds(p, True, True, agent, [5000], 6)
+                        - bench.estimate_seconds(p, True, True, agent))
+            self.assertAlmostEqual(v3_cost(plan) - v3_cost(with_v2c), extra)
+
+
+class Options(unittest.TestCase):
+    def test_snmpv3_defaults_and_bad_counts(self):
+        cases = [([], [1000, 10000], [5000]), (["--quick"], [200], [200]),
+                 (["--devices", "1000"], [1000], []), (["--no-snmpv3"], [1000, 10000], []),
+                 (["--devices", "500,500", "--snmpv3", "300,300"], [500], [300]),
+                 (["--quick", "--snmpv3", "1000", "--no-snmpv3"], [200], [])]
+        for argv, devices, snmpv3 in cases:
+            options = bench.parse_arguments(argv)
+            self.assertEqual((options.devices, options.snmpv3), (devices, snmpv3), argv)
+        for argv in (["--snmpv3", "5k"], ["--snmpv3", "70000"], ["--devices", ","]):
+            with self.assertRaises(SystemExit, msg=argv), \
+                    contextlib.redirect_stderr(io.StringIO()):
+                bench.parse_arguments(argv)
 
 
 class AgentFigures(unittest.TestCase):
     """A synthetic run: start-up burns 5 s of CPU, every later tick 1 s; 10 devices, 3 ticks."""
 
-    def analyse(self, entries):
+    def analyse(self, entries, **extra):
         tick0, term = 1000.0, 1089.0
         samples = []
         for i in range(int((term + 0.5 - 999.0) / 0.1)):
@@ -90,7 +125,7 @@ class AgentFigures(unittest.TestCase):
         self.addCleanup(shutil.rmtree, folder)
         (folder / "tamro.log").write_text("2026-Dec-08 10:00:00 AB [E] 127.1.0.1 - x\n")
         (folder / "tamro.out").write_text("")
-        result = {"devices": 10, "ticks": 3, "protocol": "https"}
+        result = dict({"devices": 10, "ticks": 3, "protocol": "https"}, **extra)
         bench.analyse_agent(result, samples, entries, tick0, term, term, folder / "tamro.log",
                             folder / "tamro.out")
         return result
@@ -130,6 +165,37 @@ class AgentFigures(unittest.TestCase):
         self.assertIn("| http | on | 50,000 | 0.12 × | - |", lines[3])
         self.assertIn("| https | on | 100,000 | 0.25 × | 2.00 × |", lines[4])
         self.assertIn("| 1 / 1 |", lines[4])  # connections opened per tick
+
+    def test_snmpv3_is_set_beside_its_own_v2c_run_and_held_to_its_goals(self):
+        entries = [bench.Entry(1030.5, 200, 900, False, True)]
+        v3 = self.analyse(entries, protocol="http", persistent=False, snmpv3=True,
+                          answering=bench.answering_count(10, True))
+        self.assertEqual(v3["expected"], 2 * (9 + 1))  # 9 answer, and the status reporter
+        v2c = self.analyse(entries, protocol="http", persistent=False)
+        v2c["cpu_per_1000"] = v3["cpu_per_1000"] / 3  # v3 at three times the cost
+        kept = dict(v2c, persistent=True, cpu_per_1000=v3["cpu_per_1000"])
+        https = dict(v2c, protocol="https", cpu_per_1000=v3["cpu_per_1000"] / 3 * 2)
+        for r in (v2c, kept, https):
+            r["exit_s"] = 0.1
+        exporters_v3 = {10: {"cpu_per_1000": v3["cpu_per_1000"] * 2}}
+        # The SNMPv3 run first: neither the https ratio nor the v3 table may take it for v2c.
+        text = "\n".join(bench.summary_tables([v3, kept, v2c, https], {}, {}, exporters_v3))
+        main_table, v3_table = text.split("| devices (silent)")
+        self.assertEqual(main_table.count("| 10 | http | off |"), 1)
+        self.assertIn("| - | 2.00 × |", main_table)  # https over the v2c http run
+        self.assertIn("| 10 (1) |", v3_table)
+        self.assertIn("| 10: CPU at most 2 × v2c | 3.00 × | missed |", v3_table)
+        self.assertIn("| 10: CPU below snmp_exporter's | 0.50 × | met |", v3_table)
+        self.assertIn("| 10: every answering device every tick | 1 / 20 | missed |", v3_table)
+        self.assertIn("1 × `[E] ADDRESS - x`", v3_table)
+        failed = {"devices": 10, "protocol": "http", "persistent": False, "ticks": 3,
+                  "snmpv3": True, "answering": 9, "failure": "snmpd did not answer",
+                  "folder": "/tmp/run"}
+        self.assertIn("| 10 (1) | failed: snmpd did not answer |",
+                      "\n".join(bench.summary_tables([failed], {}, {})))
+        details = "\n".join(bench.detail_text([failed], {}, {10: {"targets": 9, "ticks": 3}}))
+        self.assertIn("### Agent, 10 devices, SNMPv3 (1 silent), http", details)
+        self.assertIn("### snmp_exporter with the SNMPv3 module, 9 targets, 3 ticks", details)
 
 
 class LogParsing(unittest.TestCase):
@@ -185,13 +251,14 @@ class ExporterScrapes(unittest.TestCase):
         self.assertFalse(bench.scrape_ok(b"# HELP sysDescr\nsnmp_scrape_pdus_returned 0\n"))
 
     @unittest.skipUnless(os.access(bench.EXPORTER, os.X_OK), "snmp_exporter not installed")
-    def test_module_is_accepted_by_snmp_exporter(self):
-        with tempfile.TemporaryDirectory() as folder:
-            path = pathlib.Path(folder) / "snmp.yml"
-            bench.exporter_config(path)
-            check = subprocess.run([bench.EXPORTER, f"--config.file={path}", "--dry-run"],
-                                   capture_output=True, text=True)
-            self.assertEqual(check.returncode, 0, check.stderr)
+    def test_modules_are_accepted_by_snmp_exporter(self):
+        for snmpv3 in (False, True):
+            with tempfile.TemporaryDirectory() as folder:
+                path = pathlib.Path(folder) / "snmp.yml"
+                bench.exporter_config(path, snmpv3)
+                check = subprocess.run([bench.EXPORTER, f"--config.file={path}", "--dry-run"],
+                                       capture_output=True, text=True)
+                self.assertEqual(check.returncode, 0, check.stderr)
 
 
 @unittest.skipUnless(os.access(bench.NGINX, os.X_OK) and os.geteuid() == 0,
@@ -255,13 +322,26 @@ class AgentHome(unittest.TestCase):
         self.assertEqual(ElementTree.parse(conf).getroot().findtext(
             "agent/persistent-connections"), "true")
 
+    def test_snmpv3_devices_one_in_ten_at_the_silent_port(self):
+        bench.write_agent_home(self.folder, 40, 4000, "http://127.0.0.1:8080/heartbeat", None,
+                               silent_port=4001)
+        devices = ElementTree.parse(self.folder / "config" / "devices.xml").getroot()
+        ports = [d.findtext("udp-port") for d in devices]
+        self.assertEqual([i for i, port in enumerate(ports) if port == "4001"], [9, 19, 29, 39])
+        self.assertEqual(bench.answering_count(40, True), 36)
+        self.assertTrue(all(d.findtext("snmp-version") == "v3"
+                            and d.findtext("security-level") == "authPriv" for d in devices))
+
     @unittest.skipUnless(os.access(bench.TAMRO, os.X_OK), "build/tamro not built")
     def test_the_agent_accepts_the_files(self):
-        conf = bench.write_agent_home(self.folder, 3, 4000, "http://127.0.0.1:8080/heartbeat", None)
-        check = subprocess.run([str(bench.TAMRO), "--check", "-c", str(conf)], capture_output=True,
-                               text=True, env=dict(os.environ, TAMRO_HOME=str(self.folder)))
-        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
-        self.assertIn("1 mappings, 3 devices", check.stdout)
+        for silent_port in (None, 4001):
+            conf = bench.write_agent_home(self.folder, 3, 4000, "http://127.0.0.1:8080/heartbeat",
+                                          None, silent_port=silent_port)
+            check = subprocess.run([str(bench.TAMRO), "--check", "-c", str(conf)],
+                                   capture_output=True, text=True,
+                                   env=dict(os.environ, TAMRO_HOME=str(self.folder)))
+            self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+            self.assertIn("1 mappings, 3 devices", check.stdout)
 
 
 if __name__ == "__main__":
