@@ -77,10 +77,11 @@ agent_repository::agent_repository(boost::asio::io_context& io, heartbeat_poster
                                    const host_identity& identity)
     : io_(io), poster_(poster), channel_(channel), mappings_(mappings), identity_(identity) {}
 
-void agent_repository::save_devices(const std::string& path) {
-  save(path);
+boost::property_tree::ptree agent_repository::save_devices(const std::string& path) {
+  boost::property_tree::ptree written = save(path);
   for (const auto& entry : items()) entry.second->interval_changed = false;
   modified_ = false;
+  return written;
 }
 
 bool agent_repository::is_modified() const {

@@ -27,7 +27,7 @@ class agent_repository : public xml_repository<std::string, agents::snmp_poller>
                    const host_identity& identity);
 
   // save(), then forgets the changes that called for it. A failure leaves them pending.
-  void save_devices(const std::string& path);
+  boost::property_tree::ptree save_devices(const std::string& path);
   // True when the file no longer shows what is held (pollers retired by refresh_mappings,
   // intervals set by the server, or a save that failed).
   bool is_modified() const;

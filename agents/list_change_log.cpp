@@ -66,16 +66,19 @@ list_file_snapshot mappings_file_snapshot(const std::string& path) {
   return list_file_snapshot(path, "mappings", "name");
 }
 
-void log_list_replaced(const list_file_snapshot& before, const char* list, const char* items) {
+void log_list_replaced(list_file_snapshot& before, const char* list, const char* items) {
   if (const auto change = before.changes())
     log_info(boost::format("%1% replaced by the server: %2% (%3%)") % list %
              counts(*change, items) % before.path());
 }
 
-void save_changed_devices(agent_repository& devices, const std::string& path) {
-  const list_file_snapshot before = devices_file_snapshot(path);
-  devices.save_devices(path);
-  const auto change = before.changes();
+void device_file_saver::save(agent_repository& devices, const std::string& path) {
+  if (file_ && file_->path() == path) {
+    file_->refresh();
+  } else {
+    file_ = devices_file_snapshot(path);
+  }
+  const auto change = file_->changes(devices.save_devices(path));
   if (!change) return;
   if (only_intervals(*change)) {
     log_intervals(*change, path);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "agents/agent_repository.hpp"
@@ -17,10 +18,18 @@ list_file_snapshot mappings_file_snapshot(const std::string& path);
 // A list the server pushed: "device list replaced by the server: 212 devices (3 added,
 // 1 removed, 2 changed) (FILE)"; list is "device list" or "mapping list", items "devices" or
 // "mappings".
-void log_list_replaced(const list_file_snapshot& before, const char* list, const char* items);
+void log_list_replaced(list_file_snapshot& before, const char* list, const char* items);
 
 // Saves the devices the server changed since the last save (the intervals its replies set,
-// the devices whose mapping its list dropped) and logs what the save changed.
-void save_changed_devices(agent_repository& devices, const std::string& path);
+// the devices whose mapping its list dropped) and logs what the save changed. It keeps the
+// file as last written: a server that changes intervals at every tick must not cost a
+// thousand-device file read back and parsed twice per tick.
+class device_file_saver {
+ public:
+  void save(agent_repository& devices, const std::string& path);
+
+ private:
+  std::optional<list_file_snapshot> file_;
+};
 
 }  // namespace tamro::agents

@@ -25,7 +25,7 @@ void pushed_lists::receive_lists(const boost::property_tree::ptree& reply) {
 
   if (const auto devices = reply.get_child_optional("heartbeat-reply.devices")) {
     log_debug("got a list of managed devices from server, will reload");
-    const list_file_snapshot before = devices_file_snapshot(devices_file_);
+    list_file_snapshot before = devices_file_snapshot(devices_file_);
     devices_.load(*devices);
     try {
       devices_.save_devices(devices_file_);
@@ -44,7 +44,7 @@ void pushed_lists::save_pending() {
 }
 
 void pushed_lists::save_mappings() {
-  const list_file_snapshot before = mappings_file_snapshot(mappings_file_);
+  list_file_snapshot before = mappings_file_snapshot(mappings_file_);
   try {
     mappings_.save(mappings_file_);
     mappings_pending_ = false;

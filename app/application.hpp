@@ -14,6 +14,7 @@
 #include "agents/agent_repository.hpp"
 #include "agents/alarm_state_store.hpp"
 #include "agents/host_identity.hpp"
+#include "agents/list_change_log.hpp"
 #include "agents/pushed_lists.hpp"
 #include "agents/service_channel.hpp"
 #include "agents/status_reporter.hpp"
@@ -108,6 +109,7 @@ class application {
   agent_repository devices_{io_service_, posting_.poster(), snmp_channel_, mappings_, identity_};
   agents::alarm_state_store alarm_states_;
   bool alarm_states_restored_ = false;
+  agents::device_file_saver device_file_saver_;
   agents::pushed_lists pushed_lists_{mappings_, devices_, mappings_file_, devices_file_};
   boost::asio::signal_set stop_signals_;
   boost::asio::signal_set reload_signals_;

@@ -80,7 +80,7 @@ void application::start_reporter_if_due(boost::posix_time::ptime now) {
 void application::save_changes() {
   if (devices_.is_modified()) {
     try {
-      agents::save_changed_devices(devices_, devices_file_);
+      device_file_saver_.save(devices_, devices_file_);
     } catch (const std::exception& e) {
       log_error(boost::format("could not save changes to %1%: %2%") % devices_file_ % e.what());
     }

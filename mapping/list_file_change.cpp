@@ -56,7 +56,10 @@ changed_values differences(const ptree& before, const ptree& after) {
 ptree list_root(const std::string& text, const std::string& path, const std::string& root) {
   if (text.empty()) return {};
   try {
-    return read_xml_text(text, 0, path).get_child(root, ptree());
+    ptree document = read_xml_text(text, 0, path);
+    ptree list;
+    if (const auto found = document.get_child_optional(root)) list.swap(*found);
+    return list;
   } catch (const std::exception&) {
     return {};
   }
@@ -95,10 +98,38 @@ list_file_snapshot::list_file_snapshot(std::string path, std::string root, std::
       key_(std::move(key)),
       text_(file_text(path_)) {}
 
-std::optional<list_change> list_file_snapshot::changes() const {
-  const std::string now = file_text(path_);
+void list_file_snapshot::refresh() {
+  std::string now = file_text(path_);
+  if (now == text_) return;
+  text_ = std::move(now);
+  items_.reset();
+}
+
+std::optional<list_change> list_file_snapshot::changes() {
+  std::string now = file_text(path_);
   if (now == text_) return std::nullopt;
-  return compare_lists(list_root(text_, path_, root_), list_root(now, path_, root_), key_);
+  ptree after = list_root(now, path_, root_);
+  return advance(std::move(now), after);
+}
+
+std::optional<list_change> list_file_snapshot::changes(ptree written) {
+  std::string now = file_text(path_);
+  if (now == text_) return std::nullopt;
+  ptree after;
+  if (const auto found = written.get_child_optional(root_)) after.swap(*found);
+  return advance(std::move(now), after);
+}
+
+list_change list_file_snapshot::advance(std::string now, ptree& after) {
+  list_change change = compare_lists(items(), after, key_);
+  text_ = std::move(now);
+  items_.emplace().swap(after);
+  return change;
+}
+
+const ptree& list_file_snapshot::items() {
+  if (!items_) items_ = list_root(text_, path_, root_);
+  return *items_;
 }
 
 }  // namespace tamro

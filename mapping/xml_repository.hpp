@@ -65,14 +65,16 @@ class xml_repository {
     for (const Key& key : dropped) remove(key);
   }
 
-  // Replaces the file atomically, so a failed save leaves the previous file whole.
-  void save(const std::string& path) const {
+  // Replaces the file atomically, so a failed save leaves the previous file whole. Returns
+  // the document written, for a caller that compares it with what the file held.
+  boost::property_tree::ptree save(const std::string& path) const {
     boost::property_tree::ptree tree;
     tree.add("<xmlcomment>", "Do not add comments to this file: they will be lost");
     boost::property_tree::ptree& root = tree.add_child(root_name(), {});
     for (const auto& entry : items_) write_item(root, *entry.second);
     write_attributes(tree);
     write_xml_file(path, tree);
+    return tree;
   }
 
   std::shared_ptr<Item> get(const Key& key) const {
