@@ -40,11 +40,11 @@ TEST(ListFileSnapshot, TellsEachWriteAgainstTheLastLook) {
   EXPECT_FALSE(file.changes()) << "a second look without a write changes nothing";
 
   // The operator adds a device; the agent then changes the second interval.
-  write_file(path, devices(device("10.0.0.1", 300) + device("10.0.0.2", 60) +
-                           device("10.0.0.3", 60)));
+  write_file(path,
+             devices(device("10.0.0.1", 300) + device("10.0.0.2", 60) + device("10.0.0.3", 60)));
   file.refresh();
-  write_file(path, devices(device("10.0.0.1", 300) + device("10.0.0.2", 300) +
-                           device("10.0.0.3", 60)));
+  write_file(path,
+             devices(device("10.0.0.1", 300) + device("10.0.0.2", 300) + device("10.0.0.3", 60)));
   change = file.changes();
   ASSERT_TRUE(change);
   EXPECT_EQ(0u, change->added);
