@@ -84,6 +84,8 @@ void application::save_changes() {
     } catch (const std::exception& e) {
       log_error(boost::format("could not save changes to %1%: %2%") % devices_file_ % e.what());
     }
+  } else {
+    device_file_saver_.forget();
   }
   pushed_lists_.save_pending();
   alarm_states_.save(devices_);
