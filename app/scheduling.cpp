@@ -24,6 +24,7 @@ void application::run_io_cycle() {
   // or a tick that fired a little later than the one before, would otherwise not be due
   // again 30 seconds later and skip a tick.
   open_metrics();
+  posting_.server().keep_connections();
   heartbeat_timer_.start(
       [this](clock::time_point expiry) { return on_tick(schedule_clock::at(expiry)); });
   // From this thread, so that a loop that no longer turns stops the pings.

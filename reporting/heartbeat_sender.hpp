@@ -45,8 +45,9 @@ class heartbeat_sender {
   virtual void send(const std::string& agent_name, std::string heartbeat, completion done) = 0;
   // Ends every post in flight; their completions report them dropped. Returns how many.
   virtual std::size_t cancel_all() = 0;
-  // Closes the connections kept open for later posts, and keeps none of the posts in flight
-  // until the next send: a reload, or the end of a run, must not wait for them.
+  // Closes the connections kept open for later posts, and keeps none of those that end until
+  // the drain is over, even of posts started meanwhile: a reload, or the end of a run, must
+  // not wait for the server to close them.
   virtual void close_kept_connections() {}
 };
 

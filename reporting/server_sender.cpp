@@ -23,7 +23,6 @@ void server_sender::configure(const posting_settings& settings) {
 }
 
 void server_sender::send(const std::string& agent_name, std::string heartbeat, completion done) {
-  if (pool_) pool_->resume();
   auto exchange =
       std::make_shared<heartbeat_exchange>(io_, tls_, pool_, server_, options_, agent_name);
   const std::uint64_t id = next_id_++;
@@ -36,6 +35,10 @@ void server_sender::send(const std::string& agent_name, std::string heartbeat, c
 
 void server_sender::close_kept_connections() {
   if (pool_) pool_->close_all();
+}
+
+void server_sender::keep_connections() {
+  if (pool_) pool_->resume();
 }
 
 std::size_t server_sender::cancel_all() {

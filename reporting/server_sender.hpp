@@ -32,6 +32,8 @@ class server_sender : public heartbeat_sender {
   void send(const std::string& agent_name, std::string heartbeat, completion done) override;
   std::size_t cancel_all() override;
   void close_kept_connections() override;
+  // Keeps connections again once the drain that closed them is over.
+  void keep_connections();
 
  private:
   boost::asio::io_context& io_;
