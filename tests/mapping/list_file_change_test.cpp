@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "config/xml_file.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace tamro {
@@ -51,11 +52,23 @@ TEST(ListFileSnapshot, TellsEachWriteAgainstTheLastLook) {
   ASSERT_EQ(1u, change->changed.size());
   EXPECT_EQ("10.0.0.2", change->changed[0].key);
 
+  // The agent's own indented file beside the document it writes next, held in memory: the
+  // layout between elements is no change.
+  boost::property_tree::ptree document = read_xml_text(devices(device("10.0.0.1", 300)));
+  write_xml_file(path, document);
+  file.refresh();
+  document.put("devices.device.heartbeat-interval", "60");
+  write_xml_file(path, document);
+  change = file.changes(document);
+  ASSERT_TRUE(change);
+  ASSERT_EQ(1u, change->changed.size());
+  EXPECT_EQ(1u, change->changed[0].values.size()) << "only the interval differs";
+
   // A file that no longer parses counts as an empty list: every device is removed.
   write_file(path, "<devices><device>");
   change = file.changes();
   ASSERT_TRUE(change);
-  EXPECT_EQ(3u, change->removed);
+  EXPECT_EQ(1u, change->removed);
   EXPECT_EQ(0u, change->items);
 }
 
