@@ -28,11 +28,17 @@ fail() {
 check() {
   local name=$1
   shift
-  if "$@"; then pass "$name"; else fail "$name"; fi
+  if "$@"; then
+    pass "$name"
+  else
+    fail "$name"
+    return 1
+  fi
 }
 service_running() { wine64 "$control" TAMRO interrogate 2>/dev/null | grep -q "state 4"; }
-# A service started by the installer may still be starting when it returns (more so on a
-# busy machine): running within ten seconds counts.
+# Neither the installer nor "net start" waits past the start-pending state, and the agent
+# reports running only after its first load (longer on a busy machine): running within ten
+# seconds counts.
 service_comes_up() {
   for _ in $(seq 50); do service_running && return 0; sleep 0.2; done
   return 1
@@ -112,8 +118,8 @@ wine64 cmd <"$work/keeper" >"$work/keeper.out" 2>&1 &
 keeper=$!
 exec 9>"$work/keeper"
 for _ in $(seq 150); do [ -s "$work/keeper.out" ] && break; sleep 0.2; done  # its banner: it is up
-wine64 net start TAMRO >/dev/null 2>&1
-check "the operator starts the service" service_running
+wine64 net start TAMRO >"$work/net-start.out" 2>&1
+check "the operator starts the service" service_comes_up || tr -d '\r' <"$work/net-start.out"
 rm "$home/config/heartbeat.xml"  # read at the start: the running service goes on without it
 
 wine64 "$installer" /S
