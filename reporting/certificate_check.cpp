@@ -109,7 +109,7 @@ boost::system::error_code check_peer(SSL* ssl, const std::vector<int>& verify_er
   std::unique_ptr<X509, void (*)(X509*)> certificate(SSL_get1_peer_certificate(ssl), X509_free);
   if (!certificate) return error::x509::make_error_code(cert_error::no_peer_certificate);
 
-  const auto accepted = options.get<ignore_cert_errors>().value;
+  const auto& accepted = options.get<ignore_cert_errors>().value;
   const auto is_accepted = [&](int result) {
     return std::find(accepted.begin(), accepted.end(), result) != accepted.end();
   };

@@ -38,10 +38,10 @@ bool has_control(const std::string& text) {
 }  // namespace
 
 bool build_request(const url& target, const option_set& options, std::string& request) {
-  const auto method = options.get<http::request_method>().value;
+  const auto& method = options.get<http::request_method>().value;
   const auto& body = options.get<http::request_content>().value;
-  const auto content_type = options.get<http::request_content_type>().value;
-  const auto agent = options.get<http::user_agent>().value;
+  const auto& content_type = options.get<http::request_content_type>().value;
+  const auto& agent = options.get<http::user_agent>().value;
   if (!is_token(method) || has_control(content_type) || has_control(agent)) return false;
 
   // An empty path would leave the request line without a target.
@@ -49,7 +49,9 @@ bool build_request(const url& target, const option_set& options, std::string& re
   if (resource.empty() || resource[0] != '/') resource.insert(0, "/");
 
   const bool keep_alive = options.get<http::keep_alive>().value;
-  request = method + " " + resource + (keep_alive ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
+  request.clear();
+  request.reserve(body.size() + 256);  // with room for the headers: the body is copied once
+  request += method + " " + resource + (keep_alive ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
   request += "Host: " + target.to_string(url::host_component | url::port_component) + "\r\n";
   request += "Accept: */*\r\n";
   if (!body.empty()) {

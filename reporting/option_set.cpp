@@ -2,48 +2,34 @@
 
 namespace tamro {
 
-option_set::option_set(const option_set& other) { set_options(other); }
-
-option_set& option_set::operator=(const option_set& other) {
-  if (this != &other) {
-    option_set copy(other);
-    *this = std::move(copy);
-  }
-  return *this;
-}
-
-// Unlinks iteratively so that a long chain cannot exhaust the stack.
-option_set::~option_set() {
-  while (head_) head_ = std::move(head_->next);
-}
-
 void option_set::set_options(const option_set& other) {
-  for (const auto* link = other.head_.get(); link; link = link->next.get())
-    replace_or_append(*link);
+  if (!head_) {
+    head_ = other.head_;
+    return;
+  }
+  for (const auto* link = other.head_.get(); link; link = link->next.get()) prepend(link->clone());
 }
 
-option_wrapper_base* option_set::find(const std::type_info& type) const {
-  for (auto* link = head_.get(); link; link = link->next.get())
-    if (link->type() == type) return link;
+const option_wrapper_base* option_set::find(const void* tag) const {
+  for (const auto* link = head_.get(); link; link = link->next.get())
+    if (link->tag == tag) return link;
   return nullptr;
 }
 
-void option_set::append(std::unique_ptr<option_wrapper_base> link) {
-  auto* slot = &head_;
-  while (*slot) slot = &(*slot)->next;
-  *slot = std::move(link);
+void option_set::prepend(std::shared_ptr<option_wrapper_base> link) {
+  link->next = without(head_, link->tag);
+  head_ = std::move(link);
 }
 
-void option_set::replace_or_append(const option_wrapper_base& link) {
-  auto copy = link.clone();
-  for (auto* slot = &head_; *slot; slot = &(*slot)->next) {
-    if ((*slot)->type() == link.type()) {
-      copy->next = std::move((*slot)->next);
-      *slot = std::move(copy);
-      return;
-    }
-  }
-  append(std::move(copy));
+// The links before the one of the tag are copied; the rest of the chain stays shared.
+option_set::chain option_set::without(const chain& links, const void* tag) {
+  if (!links) return links;
+  if (links->tag == tag) return links->next;
+  const chain rest = without(links->next, tag);
+  if (rest == links->next) return links;
+  auto copy = links->clone();
+  copy->next = rest;
+  return copy;
 }
 
 }  // namespace tamro

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <typeinfo>
 #include <vector>
 
 namespace tamro {
@@ -53,67 +52,65 @@ struct ca_file {
 
 }  // namespace https
 
-// One polymorphic link of the option chain; each link owns the next one.
+// One link of an option chain. A link is never changed once it is in a chain, so chains
+// share their links and a copy of a set costs one reference, not a copy of every value (a
+// post copies its set twice, with the heartbeat's body in it).
 class option_wrapper_base {
  public:
-  option_wrapper_base() = default;
+  explicit option_wrapper_base(const void* tag) : tag(tag) {}
   option_wrapper_base(const option_wrapper_base&) = delete;
   option_wrapper_base& operator=(const option_wrapper_base&) = delete;
   virtual ~option_wrapper_base() = default;
 
-  virtual const std::type_info& type() const = 0;
   // Copies this link with its value, not the rest of the chain.
-  virtual std::unique_ptr<option_wrapper_base> clone() const = 0;
+  virtual std::shared_ptr<option_wrapper_base> clone() const = 0;
 
-  std::unique_ptr<option_wrapper_base> next;
+  const void* const tag;  // the option type's, compared by address
+  std::shared_ptr<const option_wrapper_base> next;
 };
 
 template <class Option>
 class option_wrapper : public option_wrapper_base {
  public:
-  explicit option_wrapper(Option option) : value(std::move(option)) {}
-  const std::type_info& type() const override { return typeid(Option); }
-  std::unique_ptr<option_wrapper_base> clone() const override {
-    return std::make_unique<option_wrapper<Option>>(value);
+  static constexpr char type_tag = 0;
+
+  explicit option_wrapper(Option option)
+      : option_wrapper_base(&type_tag), value(std::move(option)) {}
+  std::shared_ptr<option_wrapper_base> clone() const override {
+    return std::make_shared<option_wrapper<Option>>(value);
   }
 
-  Option value;
+  const Option value;
 };
 
 // At most one value per option type; an absent option reads as its default.
 class option_set {
  public:
-  option_set() = default;
-  option_set(const option_set& other);
-  option_set& operator=(const option_set& other);
-  option_set(option_set&&) noexcept = default;
-  option_set& operator=(option_set&&) noexcept = default;
-  ~option_set();
-
   template <class Option>
   void set(Option option) {
-    if (auto* link = find(typeid(Option)))
-      static_cast<option_wrapper<Option>*>(link)->value = std::move(option);
-    else
-      append(std::make_unique<option_wrapper<Option>>(std::move(option)));
+    prepend(std::make_shared<option_wrapper<Option>>(std::move(option)));
   }
 
+  // Valid until this set changes.
   template <class Option>
-  Option get() const {
-    if (const auto* link = find(typeid(Option)))
+  const Option& get() const {
+    if (const auto* link = find(&option_wrapper<Option>::type_tag))
       return static_cast<const option_wrapper<Option>*>(link)->value;
-    return Option{};
+    static const Option absent{};
+    return absent;
   }
 
-  // Copies every option of other into this set, replacing those of the same types.
+  // Takes every option of other, replacing those of the same types.
   void set_options(const option_set& other);
 
  private:
-  option_wrapper_base* find(const std::type_info& type) const;
-  void append(std::unique_ptr<option_wrapper_base> link);
-  void replace_or_append(const option_wrapper_base& link);
+  using chain = std::shared_ptr<const option_wrapper_base>;
 
-  std::unique_ptr<option_wrapper_base> head_;
+  const option_wrapper_base* find(const void* tag) const;
+  void prepend(std::shared_ptr<option_wrapper_base> link);
+  static chain without(const chain& links, const void* tag);
+
+  chain head_;
 };
 
 }  // namespace tamro

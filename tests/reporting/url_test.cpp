@@ -66,7 +66,14 @@ TEST(OptionSet, DefaultsReplacementAndCopies) {
 
   option_set copy(options);
   copy.set(http::user_agent{"b"});
-  EXPECT_EQ(options.get<http::user_agent>().value, "a") << "copies are deep";
+  EXPECT_EQ(options.get<http::user_agent>().value, "a") << "copies are independent";
+  option_set taken;
+  taken.set_options(options);
+  options.set(http::request_method{"DELETE"});
+  EXPECT_EQ(taken.get<http::request_method>().value, "PUT");
+  EXPECT_EQ(copy.get<http::request_method>().value, "PUT");
+  EXPECT_EQ(options.get<http::user_agent>().value, "a");
+  options.set(http::request_method{"PUT"});
 
   option_set merged;
   merged.set(http::user_agent{"old"});
